@@ -1,0 +1,15 @@
+# nlohmann/json is header-only and comes from Debian's package. The cross build must not see the
+# rest of /usr/include, so it gets a folder of its own that holds only these headers.
+if(TARGET nlohmann_json::nlohmann_json)
+  return()
+endif()
+if(CMAKE_CROSSCOMPILING)
+  find_path(MUVRA_NLOHMANN_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  set(isolated ${CMAKE_BINARY_DIR}/third_party/include)
+  file(MAKE_DIRECTORY ${isolated})
+  file(CREATE_LINK ${MUVRA_NLOHMANN_INCLUDE}/nlohmann ${isolated}/nlohmann SYMBOLIC)
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
+  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${isolated})
+else()
+  find_package(nlohmann_json 3 REQUIRED)
+endif()

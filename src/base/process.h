@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace muvra {
+
+// Full path of the running executable.
+std::filesystem::path modulePath();
+
+// Milliseconds since an arbitrary fixed point (system start-up on Windows), never going back.
+std::uint64_t tickMilliseconds();
+
+std::uint32_t processId();
+
+}  // namespace muvra

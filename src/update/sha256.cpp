@@ -1,0 +1,16 @@
+#include "update/sha256.h"
+
+namespace muvra {
+
+std::string hexDigest(const std::array<std::uint8_t, 32>& digest) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(64);
+  for (const std::uint8_t byte : digest) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0x0F]);
+  }
+  return text;
+}
+
+}  // namespace muvra

@@ -1,0 +1,84 @@
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "base/failure.h"
+#include "update/sha256.h"
+
+namespace muvra {
+namespace {
+
+struct DigestContextDeleter {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(const std::filesystem::path& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~ReadOnlyFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  // Only regular files count as opened, as on Windows, where a folder cannot be opened for reading.
+  bool isOpenRegularFile() const {
+    struct stat status {};
+    return fd_ >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+ssize_t readRetrying(int fd, std::uint8_t* buffer, std::size_t size) {
+  ssize_t count;
+  do {
+    count = ::read(fd, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+}  // namespace
+
+std::string sha256File(const std::filesystem::path& path) {
+  std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
+  if (!context) {
+    throw OperationFailure("SHA-256 initialization failed.");
+  }
+  if (EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    throw OperationFailure("SHA-256 creation failed.");
+  }
+  const ReadOnlyFile file(path);
+  if (!file.isOpenRegularFile()) {
+    throw OperationFailure("Could not open the update file. Check folder permissions.");
+  }
+  std::vector<std::uint8_t> block(kHashReadBlock, 0);
+  for (;;) {
+    const ssize_t count = readRetrying(file.fd(), block.data(), block.size());
+    if (count < 0) {
+      throw OperationFailure("Could not read the downloaded file.");
+    }
+    if (count == 0) {
+      break;
+    }
+    if (EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(count)) != 1) {
+      throw OperationFailure("SHA-256 update failed.");
+    }
+  }
+  std::array<std::uint8_t, 32> digest{};
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size()) {
+    throw OperationFailure("SHA-256 verification failed.");
+  }
+  return hexDigest(digest);
+}
+
+}  // namespace muvra

@@ -1,0 +1,66 @@
+#include "base/text.h"
+
+#include <gtest/gtest.h>
+
+#include "support/case_name.h"
+
+#include "base/failure.h"
+
+namespace muvra {
+namespace {
+
+struct LossyCase {
+  const char* name;
+  std::string input;
+  std::string expected;
+};
+
+class SanitizeUtf8Test : public ::testing::TestWithParam<LossyCase> {};
+
+TEST_P(SanitizeUtf8Test, ReplacesEachMaximalIllFormedSubpart) {
+  EXPECT_EQ(sanitizeUtf8(GetParam().input), GetParam().expected);
+  EXPECT_TRUE(isValidUtf8(sanitizeUtf8(GetParam().input)));
+}
+
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases,
+    SanitizeUtf8Test,
+    ::testing::Values(
+        LossyCase{"ascii", "plain", "plain"},
+        LossyCase{"twoByte", "caf\xC3\xA9", "caf\xC3\xA9"},
+        LossyCase{"fourByte", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        LossyCase{"loneContinuation", "a\x80z", "a" + kFFFD + "z"},
+        LossyCase{"overlongTwoByte", "\xC0\xAF", kFFFD + kFFFD},
+        LossyCase{"truncatedThreeByte", "\xE2\x82", kFFFD},
+        LossyCase{"truncatedThenAscii", "\xE2\x82x", kFFFD + "x"},
+        LossyCase{"surrogateEncoded", "\xED\xA0\x80", kFFFD + kFFFD + kFFFD},
+        LossyCase{"aboveMaximum", "\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},
+        LossyCase{"invalidLead", "\xFF", kFFFD},
+        LossyCase{"nulKept", std::string("a\0b", 3), std::string("a\0b", 3)}),
+    testing::CaseName());
+
+TEST(Utf16ConversionTest, RoundTripsAllPlanes) {
+  const std::string text = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  const std::u16string wide = utf8ToUtf16(text);
+  EXPECT_EQ(wide, (std::u16string{u'A', 0x00E9, 0x20AC, 0xD83D, 0xDE00}));
+  EXPECT_EQ(utf16ToUtf8(wide), text);
+  EXPECT_EQ(utf16Length(text), 5u);
+}
+
+TEST(Utf16ConversionTest, StrictConversionsRefuseBadInput) {
+  EXPECT_THROW(utf8ToUtf16("\xC3"), OperationFailure);
+  EXPECT_THROW(utf16ToUtf8(std::u16string{0xD800}), OperationFailure);
+  EXPECT_THROW(utf16ToUtf8(std::u16string{0xDC00, u'a'}), OperationFailure);
+  EXPECT_EQ(utf8ToUtf16Lossy("a\xFF"), (std::u16string{u'a', 0xFFFD}));
+}
+
+TEST(UntilFirstNulTest, CutsAtTheFirstNul) {
+  EXPECT_EQ(untilFirstNul(std::string_view("ab\0cd", 5)), "ab");
+  EXPECT_EQ(untilFirstNul(std::string_view("\0x", 2)), "");
+  EXPECT_EQ(untilFirstNul("none"), "none");
+}
+
+}  // namespace
+}  // namespace muvra
