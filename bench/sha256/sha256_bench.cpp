@@ -35,13 +35,15 @@ std::string runOpenssl(const std::filesystem::path& file) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
-  const std::filesystem::path file = std::filesystem::temp_directory_path() / "muvra-bench-64mib.bin";
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / "muvra-bench-64mib.bin";
   {
     std::vector<char> block(1 << 20);
     std::mt19937 random(42);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     for (int mib = 0; mib < 64; ++mib) {
-      for (char& byte : block) byte = static_cast<char>(random());
+      for (char& byte : block)
+        byte = static_cast<char>(random());
       out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
   }

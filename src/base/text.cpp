@@ -33,13 +33,17 @@ Decoded decodeOne(std::string_view bytes, std::size_t pos) {
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
     value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // no surrogates
+    if (lead == 0xE0)
+      low = 0xA0;
+    if (lead == 0xED)
+      high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
     value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    if (lead == 0xF0)
+      low = 0x90;
+    if (lead == 0xF4)
+      high = 0x8F;  // nothing above U+10FFFF
   } else {
     return {kReplacement, 1, false};
   }

@@ -51,8 +51,7 @@ std::string JsonObject::getNamedString(std::string_view name) const {
   return value.get<std::string>();
 }
 
-std::string JsonObject::getNamedString(std::string_view name,
-                                       std::string_view defaultValue) const {
+std::string JsonObject::getNamedString(std::string_view name, std::string_view defaultValue) const {
   if (find(name) == nullptr) {
     return std::string(defaultValue);
   }

@@ -3,10 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json_fwd.hpp>
 
 // Typed access to a JSON document with the failure kinds of the Windows JSON facility: every
 // failure is a PlatformError carrying one of the status codes below.

@@ -38,14 +38,17 @@ class Pipe {
 
  private:
   static void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0)
+      ::close(fd);
     fd = -1;
   }
   int fds_[2];
 };
 
 // Runs in the forked children: only async-signal-safe calls from here on.
-[[noreturn]] void execDetached(const char* program, char* const* argv, const char* folder,
+[[noreturn]] void execDetached(const char* program,
+                               char* const* argv,
+                               const char* folder,
                                int errorPipe) {
   ::setsid();
   const pid_t grandchild = ::fork();

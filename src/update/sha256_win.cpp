@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <vector>
 
@@ -12,12 +12,14 @@ namespace {
 class AlgorithmProvider {
  public:
   AlgorithmProvider() {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    if (!BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(&handle_, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
       handle_ = nullptr;
     }
   }
   ~AlgorithmProvider() {
-    if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
+    if (handle_ != nullptr)
+      BCryptCloseAlgorithmProvider(handle_, 0);
   }
   AlgorithmProvider(const AlgorithmProvider&) = delete;
   AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
@@ -36,7 +38,8 @@ class Hash {
     }
   }
   ~Hash() {
-    if (handle_ != nullptr) BCryptDestroyHash(handle_);
+    if (handle_ != nullptr)
+      BCryptDestroyHash(handle_);
   }
   Hash(const Hash&) = delete;
   Hash& operator=(const Hash&) = delete;
@@ -49,10 +52,16 @@ class Hash {
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(const std::filesystem::path& path)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+      : handle_(CreateFileW(path.c_str(),
+                            GENERIC_READ,
+                            FILE_SHARE_READ,
+                            nullptr,
+                            OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL,
+                            nullptr)) {}
   ~ReadOnlyFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    if (handle_ != INVALID_HANDLE_VALUE)
+      CloseHandle(handle_);
   }
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;

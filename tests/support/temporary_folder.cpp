@@ -13,8 +13,8 @@ namespace muvra::testing {
 TemporaryFolder::TemporaryFolder() {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path candidate = std::filesystem::temp_directory_path() /
-                                            ("muvra test " + std::to_string(random()));
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("muvra test " + std::to_string(random()));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
       return;

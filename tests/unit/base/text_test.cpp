@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/case_name.h"
-
 #include "base/failure.h"
+#include "support/case_name.h"
 
 namespace muvra {
 namespace {
@@ -27,18 +26,17 @@ const std::string kFFFD = "\xEF\xBF\xBD";
 INSTANTIATE_TEST_SUITE_P(
     Cases,
     SanitizeUtf8Test,
-    ::testing::Values(
-        LossyCase{"ascii", "plain", "plain"},
-        LossyCase{"twoByte", "caf\xC3\xA9", "caf\xC3\xA9"},
-        LossyCase{"fourByte", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-        LossyCase{"loneContinuation", "a\x80z", "a" + kFFFD + "z"},
-        LossyCase{"overlongTwoByte", "\xC0\xAF", kFFFD + kFFFD},
-        LossyCase{"truncatedThreeByte", "\xE2\x82", kFFFD},
-        LossyCase{"truncatedThenAscii", "\xE2\x82x", kFFFD + "x"},
-        LossyCase{"surrogateEncoded", "\xED\xA0\x80", kFFFD + kFFFD + kFFFD},
-        LossyCase{"aboveMaximum", "\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},
-        LossyCase{"invalidLead", "\xFF", kFFFD},
-        LossyCase{"nulKept", std::string("a\0b", 3), std::string("a\0b", 3)}),
+    ::testing::Values(LossyCase{"ascii", "plain", "plain"},
+                      LossyCase{"twoByte", "caf\xC3\xA9", "caf\xC3\xA9"},
+                      LossyCase{"fourByte", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+                      LossyCase{"loneContinuation", "a\x80z", "a" + kFFFD + "z"},
+                      LossyCase{"overlongTwoByte", "\xC0\xAF", kFFFD + kFFFD},
+                      LossyCase{"truncatedThreeByte", "\xE2\x82", kFFFD},
+                      LossyCase{"truncatedThenAscii", "\xE2\x82x", kFFFD + "x"},
+                      LossyCase{"surrogateEncoded", "\xED\xA0\x80", kFFFD + kFFFD + kFFFD},
+                      LossyCase{"aboveMaximum", "\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},
+                      LossyCase{"invalidLead", "\xFF", kFFFD},
+                      LossyCase{"nulKept", std::string("a\0b", 3), std::string("a\0b", 3)}),
     testing::CaseName());
 
 TEST(Utf16ConversionTest, RoundTripsAllPlanes) {

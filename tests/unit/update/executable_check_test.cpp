@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "support/case_name.h"
-
 #include <cstdint>
 #include <functional>
 
 #include "base/process.h"
+#include "support/case_name.h"
 #include "support/temporary_folder.h"
 
 namespace muvra {
@@ -77,14 +76,12 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"empty", [] { return std::string(); }, false},
         HeaderCase{"shorterThan64", [] { return programHeader().substr(0, 63); }, false},
         HeaderCase{"badMz", with([](std::string& b) { b[1] = 'Y'; }), false},
-        HeaderCase{"peOffset63", [] { return programHeader(63) + std::string(400, '\0'); },
-                   false},
+        HeaderCase{"peOffset63", [] { return programHeader(63) + std::string(400, '\0'); }, false},
         HeaderCase{"peOffset1MiBPlusOne",
                    with([](std::string& b) { put(b, 60, 0x100001, 4); }, 0x100000), false},
-        HeaderCase{"peOffsetNegative",
-                   with([](std::string& b) { put(b, 60, 0xFFFFFF80u, 4); }), false},
-        HeaderCase{"peBlockCutShort", [] { return programHeader().substr(0, 128 + 263); },
+        HeaderCase{"peOffsetNegative", with([](std::string& b) { put(b, 60, 0xFFFFFF80u, 4); }),
                    false},
+        HeaderCase{"peBlockCutShort", [] { return programHeader().substr(0, 128 + 263); }, false},
         HeaderCase{"peOffsetPastEnd", with([](std::string& b) { put(b, 60, 4096, 4); }), false},
         HeaderCase{"badSignature", with([](std::string& b) { b[128 + 2] = 1; }), false},
         HeaderCase{"arm64", with([](std::string& b) { put(b, 128 + 4, 0xAA64, 2); }), false},

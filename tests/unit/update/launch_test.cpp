@@ -62,8 +62,8 @@ TEST(LaunchApplicationTest, StartsTheChildInTheWorkingFolderWithTwoArguments) {
 
   const std::string record = awaitRecord(loader / "launch-record.txt");
   ASSERT_FALSE(record.empty()) << "the child never wrote its record";
-  const std::string expected = pathToUtf8(fs::canonical(loader)) + "\n--config\n" +
-                               pathToUtf8(settings) + "\n";
+  const std::string expected =
+      pathToUtf8(fs::canonical(loader)) + "\n--config\n" + pathToUtf8(settings) + "\n";
   EXPECT_EQ(record, expected);
 }
 
@@ -85,9 +85,8 @@ TEST(FindProgramOnPathTest, TakesTheFirstExecutableFile) {
   testing::writeFile(folder / "one" / "tool", "not executable");
   testing::writeFile(folder / "two" / "tool", "#!/bin/sh\n");
   fs::permissions(folder / "two" / "tool", fs::perms::owner_all);
-  const std::string searchPath =
-      ":" + (folder / "missing").string() + ":" + (folder / "one").string() + ":" +
-      (folder / "two").string();
+  const std::string searchPath = ":" + (folder / "missing").string() + ":" +
+                                 (folder / "one").string() + ":" + (folder / "two").string();
   EXPECT_EQ(findProgramOnPath("tool", searchPath), folder / "two" / "tool");
   EXPECT_EQ(findProgramOnPath("absent", searchPath), std::nullopt);
   EXPECT_EQ(findProgramOnPath("tool", ""), std::nullopt);

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "support/case_name.h"
-
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <variant>
 
 #include "base/failure.h"
+#include "support/case_name.h"
 #include "update/json_reader.h"
 
 namespace muvra {
@@ -53,7 +52,8 @@ Outcome outcomeOf(const std::string& text) {
 const char* const kStable = "A stable published release is required.";
 const char* const kNoTag = "The release has no version tag.";
 const char* const kSize = "The release asset size is invalid (maximum 64 MB).";
-const char* const kOneAsset = "Publish one release asset named muvra.exe (not just a source-code ZIP).";
+const char* const kOneAsset =
+    "Publish one release asset named muvra.exe (not just a source-code ZIP).";
 const char* const kUrl = "The asset download URL does not belong to the configured repository.";
 const char* const kDigestSentence =
     "The asset has no valid GitHub SHA-256 digest. Upload a new release asset.";
@@ -113,8 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"noAssets", [](Json& d) { d["assets"] = Json::array(); }, kOneAsset},
         RuleCase{"sourceArchivesOnly",
                  [](Json& d) {
-                   d["assets"] = Json::array({Json{{"name", "source.zip"}},
-                                              Json{{"name", "source.tar.gz"}}});
+                   d["assets"] =
+                       Json::array({Json{{"name", "source.zip"}}, Json{{"name", "source.tar.gz"}}});
                  },
                  kOneAsset},
         RuleCase{"nameInCapitals", [](Json& d) { firstAsset(d)["name"] = "MUVRA.EXE"; },
@@ -123,8 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
                  kOneAsset},
         RuleCase{"nameWithoutExtension", [](Json& d) { firstAsset(d)["name"] = "muvra"; },
                  kOneAsset},
-        RuleCase{"nameWithExtraExtension",
-                 [](Json& d) { firstAsset(d)["name"] = "muvra.exe.zip"; }, kOneAsset},
+        RuleCase{"nameWithExtraExtension", [](Json& d) { firstAsset(d)["name"] = "muvra.exe.zip"; },
+                 kOneAsset},
         RuleCase{"twoMatches",
                  [](Json& d) {
                    Json second = firstAsset(d);
@@ -153,9 +153,11 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"sizeFractional", setSize(442880.5), kSize},
         RuleCase{"sizeWholeDouble", setSize(442880.0), std::nullopt},
         RuleCase{"sizeNegative", setSize(-4096), kSize},
-        RuleCase{"urlForeignHost", setUrl("https://example.org/muvra-app/muvra/releases/download/v15/muvra.exe"), kUrl},
-        RuleCase{"urlPlainHttp",
-                 setUrl("http" + assetDownloadPrefix().substr(5) + "v15/muvra.exe"), kUrl},
+        RuleCase{"urlForeignHost",
+                 setUrl("https://example.org/muvra-app/muvra/releases/download/v15/muvra.exe"),
+                 kUrl},
+        RuleCase{"urlPlainHttp", setUrl("http" + assetDownloadPrefix().substr(5) + "v15/muvra.exe"),
+                 kUrl},
         RuleCase{"urlOutsideDownloads",
                  setUrl(assetDownloadPrefix().substr(0, assetDownloadPrefix().size() - 9) +
                         "archive/v15.zip"),
@@ -178,8 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"digest65Digits", setDigest("sha256:" + std::string(65, 'a')), kDigestSentence},
         RuleCase{"digestNonHex", setDigest("sha256:" + std::string(63, 'a') + "g"),
                  kDigestSentence},
-        RuleCase{"digestUpperCaseHex", setDigest("sha256:" + std::string(64, 'F')),
-                 std::nullopt}),
+        RuleCase{"digestUpperCaseHex", setDigest("sha256:" + std::string(64, 'F')), std::nullopt}),
     testing::CaseName());
 
 struct MalformedCase {
@@ -216,8 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"assetsMissing", changed([](Json& d) { d.erase("assets"); })},
         MalformedCase{"assetsObject", changed([](Json& d) { d["assets"] = Json::object(); })},
         MalformedCase{"assetNotObject", changed([](Json& d) { d["assets"].push_back(7); })},
-        MalformedCase{"assetWithoutName",
-                      changed([](Json& d) { d["assets"].push_back(Json{{"size", 1}}); })},
+        MalformedCase{"assetWithoutName", changed([](Json& d) {
+                        d["assets"].push_back(Json{{"size", 1}});
+                      })},
         MalformedCase{"matchWithoutUrl",
                       changed([](Json& d) { firstAsset(d).erase("browser_download_url"); })},
         MalformedCase{"matchWithoutSize", changed([](Json& d) { firstAsset(d).erase("size"); })},
@@ -258,8 +260,7 @@ TEST(ReleaseUrlTest, FormsTheConfiguredAddresses) {
   EXPECT_EQ(latestReleaseUrl().rfind("https://", 0), 0u);
   EXPECT_NE(latestReleaseUrl().find("/repos/"), std::string::npos);
   EXPECT_EQ(latestReleaseUrl().substr(latestReleaseUrl().size() - 16), "/releases/latest");
-  EXPECT_EQ(assetDownloadPrefix().substr(assetDownloadPrefix().size() - 19),
-            "/releases/download/");
+  EXPECT_EQ(assetDownloadPrefix().substr(assetDownloadPrefix().size() - 19), "/releases/download/");
 }
 
 TEST(JsonReaderTest, ReportsTheFacilityStatusCodes) {
@@ -272,7 +273,8 @@ TEST(JsonReaderTest, ReportsTheFacilityStatusCodes) {
     return 0;
   };
   const auto object = muvra::json::JsonObject::parse(R"({"s":"x","n":1,"b":true})");
-  EXPECT_EQ(statusOf([] { muvra::json::JsonObject::parse("nope"); }), muvra::json::kInvalidJsonString);
+  EXPECT_EQ(statusOf([] { muvra::json::JsonObject::parse("nope"); }),
+            muvra::json::kInvalidJsonString);
   EXPECT_EQ(statusOf([&] { object.getNamedString("missing"); }), muvra::json::kValueNotFound);
   EXPECT_EQ(statusOf([&] { object.getNamedNumber("s"); }), muvra::json::kWrongType);
   EXPECT_EQ(object.getNamedString("missing", "fallback"), "fallback");

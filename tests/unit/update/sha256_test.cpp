@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/case_name.h"
-
 #include "base/failure.h"
+#include "support/case_name.h"
 #include "support/temporary_folder.h"
 
 namespace muvra {
@@ -33,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
     Sha256FileTest,
     ::testing::Values(
         DigestCase{"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        DigestCase{"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        DigestCase{"abc", "abc",
+                   "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         DigestCase{"oneBlockOfA", std::string(65536, 'a'),
                    "bf718b6f653bebc184e1479f1935b8da974d701b893afcf49e701f3e2f9f9c5a"},
         DigestCase{"oneBlockOfAPlusOne", std::string(65537, 'a'),
