@@ -1,5 +1,6 @@
-#include <bcrypt.h>
 #include <windows.h>
+
+#include <bcrypt.h>
 
 #include <vector>
 

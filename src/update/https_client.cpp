@@ -1,0 +1,80 @@
+#include "update/https_client.h"
+
+#include <cctype>
+
+namespace muvra {
+namespace {
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool isValidHost(std::string_view host) {
+  if (host.empty()) {
+    return false;
+  }
+  for (const char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!(std::isalnum(byte) || c == '-' || c == '.')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<HttpsTarget> splitHttpsUrl(std::string_view url) {
+  constexpr std::string_view scheme = "https://";
+  if (!startsWithIgnoringCase(url, scheme)) {
+    return std::nullopt;
+  }
+  std::string_view rest = url.substr(scheme.size());
+  const std::size_t authorityEnd = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, authorityEnd);
+  std::string_view target =
+      authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
+  if (authority.find('@') != std::string_view::npos) {
+    return std::nullopt;  // no credentials in release addresses
+  }
+  const std::size_t colon = authority.find(':');
+  if (colon != std::string_view::npos) {
+    const std::string_view port = authority.substr(colon + 1);
+    if (port != "443") {
+      return std::nullopt;
+    }
+    authority = authority.substr(0, colon);
+  }
+  if (!isValidHost(authority)) {
+    return std::nullopt;
+  }
+  target = target.substr(0, target.find('#'));
+  HttpsTarget split;
+  split.host = std::string(authority);
+  split.pathAndQuery =
+      target.empty() || target.front() != '/' ? "/" + std::string(target) : std::string(target);
+  return split;
+}
+
+std::string statusFailureSentence(long status) {
+  switch (status) {
+    case 404:
+      return "No public latest release found. The repository may be private, missing, or have "
+             "no stable release.";
+    case 403:
+    case 429:
+      return "GitHub denied or rate-limited the request. Try again later.";
+    default:
+      return "GitHub returned HTTP " + std::to_string(status) + ".";
+  }
+}
+
+}  // namespace muvra

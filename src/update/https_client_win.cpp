@@ -1,0 +1,124 @@
+#include <windows.h>
+#include <winhttp.h>
+
+#include <vector>
+
+#include "base/failure.h"
+#include "base/text.h"
+#include "update/https_client.h"
+
+namespace muvra {
+namespace {
+
+class InternetHandle {
+ public:
+  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
+  ~InternetHandle() {
+    if (handle_ != nullptr)
+      WinHttpCloseHandle(handle_);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  HINTERNET get() const { return handle_; }
+
+ private:
+  HINTERNET handle_;
+};
+
+std::wstring wide(std::string_view text) {
+  const std::u16string units = utf8ToUtf16Lossy(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+void throwIfCancelled(const CancellationFlag& cancel) {
+  if (cancel.isSet()) {
+    throw OperationFailure("Cancelled.");
+  }
+}
+
+}  // namespace
+
+void httpsGet(std::string_view url,
+              std::uint64_t byteLimit,
+              const CancellationFlag& cancel,
+              const ChunkSink& sink) {
+  std::wstring address = wide(url);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(address.c_str(), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
+      parts.nPort != INTERNET_DEFAULT_HTTPS_PORT) {
+    throw OperationFailure("Only HTTPS downloads on port 443 are supported.");
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring target(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo != nullptr) {
+    target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  }
+
+  // Declared in this order, so they close request, connection, session.
+  const InternetHandle session(WinHttpOpen(L"MuvraLoader/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (session.get() == nullptr || !WinHttpSetTimeouts(session.get(), 5000, 5000, 8000, 8000)) {
+    throw OperationFailure("Could not create HTTPS request.");
+  }
+  const InternetHandle connection(
+      WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+  if (connection.get() == nullptr) {
+    throw OperationFailure("Could not create HTTPS request.");
+  }
+  const InternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
+                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                  WINHTTP_FLAG_SECURE));
+  if (request.get() == nullptr) {
+    throw OperationFailure("Could not create HTTPS request.");
+  }
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy))) {
+    throw OperationFailure("Could not configure secure redirects.");
+  }
+  throwIfCancelled(cancel);
+
+  const wchar_t* headers =
+      L"Accept: application/vnd.github+json\r\n"
+      L"X-GitHub-Api-Version: 2026-03-10\r\n"
+      L"Cache-Control: no-cache\r\n";
+  if (!WinHttpSendRequest(request.get(), headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
+                          0, 0, 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr)) {
+    throw OperationFailure("Cannot reach GitHub over HTTPS. Check your connection and try again.");
+  }
+  DWORD status = 0;
+  DWORD statusSize = sizeof(status);
+  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    throw OperationFailure("Could not read GitHub's HTTP status.");
+  }
+  if (status != 200) {
+    throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
+  }
+  throwIfCancelled(cancel);
+
+  std::vector<std::uint8_t> buffer(kReceiveBlockSize);
+  std::uint64_t total = 0;
+  for (;;) {
+    DWORD count = 0;
+    if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
+      throw OperationFailure("The download was interrupted. Your previous installation was kept.");
+    }
+    if (count == 0) {
+      return;
+    }
+    if (count > byteLimit - total) {
+      throw OperationFailure("The response exceeded the allowed size.");
+    }
+    total += count;
+    sink(buffer.data(), count);
+    throwIfCancelled(cancel);
+  }
+}
+
+}  // namespace muvra
