@@ -48,7 +48,7 @@ std::optional<HttpsTarget> splitHttpsUrl(std::string_view url) {
   const std::size_t colon = authority.find(':');
   if (colon != std::string_view::npos) {
     const std::string_view port = authority.substr(colon + 1);
-    if (port != "443") {
+    if (!port.empty() && port != "443") {  // an empty port is the scheme's default
       return std::nullopt;
     }
     authority = authority.substr(0, colon);

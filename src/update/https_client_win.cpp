@@ -48,8 +48,10 @@ void httpsGet(std::string_view url,
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(address.c_str(), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
-      parts.nPort != INTERNET_DEFAULT_HTTPS_PORT) {
+  // The portable split refuses what WinHTTP would also take (no host, credentials), so both
+  // platforms refuse the same addresses.
+  if (!splitHttpsUrl(url) || !WinHttpCrackUrl(address.c_str(), 0, 0, &parts) ||
+      parts.nScheme != INTERNET_SCHEME_HTTPS || parts.nPort != INTERNET_DEFAULT_HTTPS_PORT) {
     throw OperationFailure("Only HTTPS downloads on port 443 are supported.");
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);

@@ -1,0 +1,132 @@
+#!/ usr / bin / env python3
+"""A fake GitHub for the tests: a real TLS server on loopback.
+
+Usage: fake_github.py FOLDER. It makes a test CA and certificates in FOLDER, listens on
+127.0.0.1 on a free port and prints "PORT <n>" once it accepts connections. Each request is
+answered from FOLDER/routes.json (read per request) and logged, before it is answered, as one
+JSON line in FOLDER/requests.jsonl.
+
+routes.json maps a "host path" key (path with query) to a route:
+  status    (default 200)
+  body      text, or body_size with body_byte (a repeated character)
+  location  adds a Location header (for redirects)
+  mode      "normal", "drop" (send half the body, then close), "stall" (send half, then wait)
+Unknown keys answer 404. The host "untrusted.test" presents a certificate of another CA.
+"""
+import http.server
+import json
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+
+TRUSTED_HOSTS = ["api.github.com", "github.com", "objects.githubusercontent.com", "localhost"]
+UNTRUSTED_HOST = "untrusted.test"
+
+
+def run(*args):
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_ca(folder, name):
+    key, cert = os.path.join(folder, name + ".key"), os.path.join(folder, name + ".pem")
+    run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert,
+        "-days", "2", "-subj", "/CN=Muvra test " + name)
+    return key, cert
+
+
+def make_leaf(folder, name, hosts, ca_key, ca_cert):
+    key, csr, cert = (os.path.join(folder, name + ext) for ext in (".key", ".csr", ".pem"))
+    ext_file = os.path.join(folder, name + ".ext")
+    with open(ext_file, "w") as f:
+        f.write("subjectAltName=" + ",".join("DNS:" + h for h in hosts) + "\n")
+    run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", csr,
+        "-subj", "/CN=" + hosts[0])
+    run("openssl", "x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key,
+        "-CAcreateserial", "-out", cert, "-days", "2", "-extfile", ext_file)
+    return cert, key
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        folder = self.server.folder
+        host = (self.headers.get("Host") or "").split(":")[0]
+        entry = {"host": host, "path": self.path, "headers": dict(self.headers.items())}
+        with self.server.log_lock, open(os.path.join(folder, "requests.jsonl"), "a") as log:
+            log.write(json.dumps(entry) + "\n")
+        try:
+            with open(os.path.join(folder, "routes.json")) as f:
+                routes = json.load(f)
+        except FileNotFoundError:
+            routes = {}
+        route = routes.get(host + " " + self.path)
+        if route is None:
+            self.answer(404, b"Not Found", {})
+            return
+        if "body_size" in route:
+            body = route.get("body_byte", "x").encode() * route["body_size"]
+        else:
+            body = route.get("body", "").encode()
+        extra = {"Location": route["location"]} if "location" in route else {}
+        self.answer(route.get("status", 200), body, extra, route.get("mode", "normal"))
+
+    def answer(self, status, body, extra, mode="normal"):
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in extra.items():
+            self.send_header(name, value)
+        self.end_headers()
+        if mode == "normal":
+            self.wfile.write(body)
+            return
+        self.wfile.write(body[: len(body) // 2])
+        self.wfile.flush()
+        if mode == "stall":
+            time.sleep(15)
+        self.close_connection = True
+        self.connection.shutdown(socket.SHUT_RDWR)
+
+
+class QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass  # refused handshakes and dropped connections are what the tests ask for
+
+
+def main():
+    folder = sys.argv[1]
+    ca_key, ca_cert = make_ca(folder, "ca")
+    rogue_key, rogue_cert = make_ca(folder, "rogue-ca")
+    trusted = make_leaf(folder, "trusted", TRUSTED_HOSTS, ca_key, ca_cert)
+    untrusted = make_leaf(folder, "untrusted", [UNTRUSTED_HOST], rogue_key, rogue_cert)
+
+    contexts = {}
+    for name, (cert, key) in (("trusted", trusted), ("untrusted", untrusted)):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        contexts[name] = context
+
+    def choose(sock, server_name, _context):
+        if server_name == UNTRUSTED_HOST:
+            sock.context = contexts["untrusted"]
+
+    contexts["trusted"].sni_callback = choose
+    server = QuietServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    server.folder = folder
+    server.log_lock = threading.Lock()
+    server.socket = contexts["trusted"].wrap_socket(server.socket, server_side=True,
+                                                    do_handshake_on_connect=False)
+    print("PORT", server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
