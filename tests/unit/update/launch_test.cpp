@@ -40,14 +40,18 @@ TEST(LaunchArgumentsTest, PutsWineFirstWhenGiven) {
 // it renames into place whole, for up to 20 seconds.
 std::string awaitRecord(const fs::path& record) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  std::error_code error;
-  while (!fs::exists(record, error)) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return "";
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    if (fs::exists(record, error)) {
+      try {
+        return testing::readFile(record);
+      } catch (const std::runtime_error&) {
+        // Windows may still be finishing the child's rename; look again.
+      }
     }
     std::this_thread::yield();
   }
-  return testing::readFile(record);
+  return "";
 }
 
 TEST(LaunchApplicationTest, StartsTheChildInTheWorkingFolderWithTwoArguments) {
