@@ -5,25 +5,18 @@
 
 #include "base/failure.h"
 #include "base/text.h"
+#include "base/unique_handle.h"
 #include "update/https_client.h"
 
 namespace muvra {
 namespace {
 
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_ != nullptr)
-      WinHttpCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-
- private:
-  HINTERNET handle_;
+struct InternetTraits {
+  using Handle = HINTERNET;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle handle) { WinHttpCloseHandle(handle); }
 };
+using InternetHandle = UniqueHandle<InternetTraits>;
 
 std::wstring wide(std::string_view text) {
   const std::u16string units = utf8ToUtf16Lossy(text);

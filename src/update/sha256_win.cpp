@@ -5,79 +5,37 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "base/unique_handle.h"
 #include "update/sha256.h"
 
 namespace muvra {
 namespace {
 
-class AlgorithmProvider {
- public:
-  AlgorithmProvider() {
-    if (!BCRYPT_SUCCESS(
-            BCryptOpenAlgorithmProvider(&handle_, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-      handle_ = nullptr;
-    }
-  }
-  ~AlgorithmProvider() {
-    if (handle_ != nullptr)
-      BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  AlgorithmProvider(const AlgorithmProvider&) = delete;
-  AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
-  BCRYPT_ALG_HANDLE get() const { return handle_; }
-
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
+struct ProviderTraits {
+  using Handle = BCRYPT_ALG_HANDLE;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle handle) { BCryptCloseAlgorithmProvider(handle, 0); }
 };
 
-class Hash {
- public:
-  Hash(BCRYPT_ALG_HANDLE provider, std::vector<UCHAR>& object) {
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(provider, &handle_, object.data(),
-                                         static_cast<ULONG>(object.size()), nullptr, 0, 0))) {
-      handle_ = nullptr;
-    }
-  }
-  ~Hash() {
-    if (handle_ != nullptr)
-      BCryptDestroyHash(handle_);
-  }
-  Hash(const Hash&) = delete;
-  Hash& operator=(const Hash&) = delete;
-  BCRYPT_HASH_HANDLE get() const { return handle_; }
-
- private:
-  BCRYPT_HASH_HANDLE handle_ = nullptr;
+struct HashTraits {
+  using Handle = BCRYPT_HASH_HANDLE;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle handle) { BCryptDestroyHash(handle); }
 };
 
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(const std::filesystem::path& path)
-      : handle_(CreateFileW(path.c_str(),
-                            GENERIC_READ,
-                            FILE_SHARE_READ,
-                            nullptr,
-                            OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL,
-                            nullptr)) {}
-  ~ReadOnlyFile() {
-    if (handle_ != INVALID_HANDLE_VALUE)
-      CloseHandle(handle_);
-  }
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
+struct FileTraits {
+  using Handle = HANDLE;
+  static Handle invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(Handle handle) { CloseHandle(handle); }
 };
 
 }  // namespace
 
 std::string sha256File(const std::filesystem::path& path) {
   // Destruction order closes the file, then destroys the hash, then closes the provider.
-  const AlgorithmProvider provider;
-  if (provider.get() == nullptr) {
+  UniqueHandle<ProviderTraits> provider;
+  if (!BCRYPT_SUCCESS(
+          BCryptOpenAlgorithmProvider(provider.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     throw OperationFailure("SHA-256 initialization failed.");
   }
   DWORD objectLength = 0;
@@ -88,12 +46,15 @@ std::string sha256File(const std::filesystem::path& path) {
     throw OperationFailure("SHA-256 setup failed.");
   }
   std::vector<UCHAR> hashObject(objectLength);
-  const Hash hash(provider.get(), hashObject);
-  if (hash.get() == nullptr) {
+  UniqueHandle<HashTraits> hash;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(provider.get(), hash.receive(), hashObject.data(),
+                                       static_cast<ULONG>(hashObject.size()), nullptr, 0, 0))) {
     throw OperationFailure("SHA-256 creation failed.");
   }
-  const ReadOnlyFile file(path);
-  if (file.get() == INVALID_HANDLE_VALUE) {
+  const UniqueHandle<FileTraits> file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+  if (!file.isValid()) {
     throw OperationFailure("Could not open the update file. Check folder permissions.");
   }
   std::vector<UCHAR> block(kHashReadBlock, 0);
