@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "base/unique_handle.h"
 #include "update/sha256.h"
 
 namespace muvra {
@@ -17,27 +18,17 @@ struct DigestContextDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(const std::filesystem::path& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~ReadOnlyFile() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-  // Only regular files count as opened, as on Windows, where a folder cannot be opened for reading.
-  bool isOpenRegularFile() const {
-    struct stat status {};
-    return fd_ >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
-  }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
+struct FdTraits {
+  using Handle = int;
+  static Handle invalid() { return -1; }
+  static void close(Handle fd) { ::close(fd); }
 };
+
+// Only regular files count as opened, as on Windows, where a folder cannot be opened for reading.
+bool isRegularFile(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
 
 ssize_t readRetrying(int fd, std::uint8_t* buffer, std::size_t size) {
   ssize_t count;
@@ -57,13 +48,13 @@ std::string sha256File(const std::filesystem::path& path) {
   if (EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
     throw OperationFailure("SHA-256 creation failed.");
   }
-  const ReadOnlyFile file(path);
-  if (!file.isOpenRegularFile()) {
+  const UniqueHandle<FdTraits> file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.isValid() || !isRegularFile(file.get())) {
     throw OperationFailure("Could not open the update file. Check folder permissions.");
   }
   std::vector<std::uint8_t> block(kHashReadBlock, 0);
   for (;;) {
-    const ssize_t count = readRetrying(file.fd(), block.data(), block.size());
+    const ssize_t count = readRetrying(file.get(), block.data(), block.size());
     if (count < 0) {
       throw OperationFailure("Could not read the downloaded file.");
     }
