@@ -128,24 +128,44 @@ std::u16string utf8ToUtf16(std::string_view text) {
   return out;
 }
 
-std::string utf16ToUtf8(std::u16string_view text) {
-  std::string out;
+namespace {
+
+// Appends the UTF-8 form of `text`; an unpaired surrogate becomes U+FFFD, or fails when strict.
+bool appendUtf16AsUtf8(std::string& out, std::u16string_view text, bool lossy) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
-        throw OperationFailure("Invalid UTF-16 text.");
-      }
-      const char32_t cp = 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      appendUtf8(out, cp);
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const bool paired =
+        high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    if (paired) {
+      appendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      throw OperationFailure("Invalid UTF-16 text.");
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      if (!lossy) {
+        return false;
+      }
+      appendUtf8(out, 0xFFFD);
     } else {
       appendUtf8(out, unit);
     }
   }
+  return true;
+}
+
+}  // namespace
+
+std::string utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  if (!appendUtf16AsUtf8(out, text, false)) {
+    throw OperationFailure("Invalid UTF-16 text.");
+  }
+  return out;
+}
+
+std::string utf16ToUtf8Lossy(std::u16string_view text) {
+  std::string out;
+  appendUtf16AsUtf8(out, text, true);
   return out;
 }
 

@@ -16,6 +16,9 @@ std::u16string utf8ToUtf16Lossy(std::string_view bytes);
 std::u16string utf8ToUtf16(std::string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
 
+// Replaces every unpaired surrogate with U+FFFD.
+std::string utf16ToUtf8Lossy(std::u16string_view text);
+
 bool isValidUtf8(std::string_view bytes);
 
 // Number of UTF-16 code units of valid UTF-8 text.

@@ -54,6 +54,14 @@ TEST(Utf16ConversionTest, StrictConversionsRefuseBadInput) {
   EXPECT_EQ(utf8ToUtf16Lossy("a\xFF"), (std::u16string{u'a', 0xFFFD}));
 }
 
+TEST(Utf16ConversionTest, LossyConversionReplacesUnpairedSurrogates) {
+  EXPECT_EQ(utf16ToUtf8Lossy(std::u16string{u'-', 0xD800, u'a'}),
+            "-\xEF\xBF\xBD"
+            "a");
+  EXPECT_EQ(utf16ToUtf8Lossy(std::u16string{0xDC00}), "\xEF\xBF\xBD");
+  EXPECT_EQ(utf16ToUtf8Lossy(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
+}
+
 TEST(UntilFirstNulTest, CutsAtTheFirstNul) {
   EXPECT_EQ(untilFirstNul(std::string_view("ab\0cd", 5)), "ab");
   EXPECT_EQ(untilFirstNul(std::string_view("\0x", 2)), "");

@@ -1,0 +1,39 @@
+#include <objbase.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "base/failure.h"
+#include "base/text.h"
+
+namespace {
+
+void initialiseComForThisThread() {
+  const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (result == E_OUTOFMEMORY) {
+    throw std::bad_alloc();
+  }
+  if (FAILED(result)) {
+    throw muvra::PlatformError(static_cast<std::uint32_t>(result));
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  return muvra::runGuarded([&] {
+    initialiseComForThisThread();
+    // Only the first two arguments can change what the program does.
+    std::vector<std::string> arguments;
+    for (int i = 1; i < std::min(argc, 3); ++i) {
+      const std::wstring_view argument(argv[i]);
+      arguments.push_back(
+          muvra::utf16ToUtf8Lossy(std::u16string(argument.begin(), argument.end())));
+    }
+    return muvra::runEntry(arguments);
+  });
+}
