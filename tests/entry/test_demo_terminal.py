@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""The console demo of the real binary in a pseudo-terminal: keys, Ctrl+C, redraws, restore."""
+import fcntl
+import os
+import re
+import select
+import struct
+import subprocess
+import sys
+import termios
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import program  # noqa: E402
+
+PROGRAM = None
+ROW_ONE = b"\x1b[1;1H"
+
+
+class Terminal:
+    """A pseudo-terminal of the given size running the demo as its session's foreground job."""
+
+    def __init__(self, test, rows, columns):
+        self.master, self.slave = os.openpty()
+        test.addCleanup(os.close, self.master)
+        test.addCleanup(os.close, self.slave)
+        fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+        self.before = termios.tcgetattr(self.slave)
+        self.output = b""
+        self.process = subprocess.Popen(
+            PROGRAM.command(["--demo"]), stdin=self.slave, stdout=self.slave, stderr=self.slave,
+            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        test.addCleanup(self.stop)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def read_until(self, predicate, limit=30):
+        """Collects output until predicate(output) holds or the demo has ended."""
+        deadline = time.monotonic() + limit
+        while not predicate(self.output) and time.monotonic() < deadline:
+            ready, _, _ = select.select([self.master], [], [], 0.1)
+            if ready:
+                self.output += os.read(self.master, 65536)
+            elif self.process.poll() is not None:
+                break
+        return predicate(self.output)
+
+    def finish(self):
+        """Reads (so the demo never blocks on a full terminal) until it has ended."""
+        self.read_until(lambda _: self.process.poll() is not None)
+        status = self.process.wait(timeout=30)
+        while select.select([self.master], [], [], 0)[0]:
+            self.output += os.read(self.master, 65536)
+        return status
+
+    def frames(self):
+        return self.output.split(ROW_ONE)[1:]
+
+
+def first_frame_drawn(output):
+    return output.count(ROW_ONE) >= 2
+
+
+class DemoTerminalTest(unittest.TestCase):
+    def assert_restored(self, terminal):
+        self.assertEqual(termios.tcgetattr(terminal.slave), terminal.before)
+        ending = terminal.output[terminal.output.rfind(ROW_ONE):]
+        self.assertIn(b"\x1b[0m", ending)
+        self.assertTrue(ending.rstrip().endswith(b"\x1b[?25h"), ending[-40:])
+
+    def test_escape_ends_the_demo(self):
+        terminal = Terminal(self, 30, 100)
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        os.write(terminal.master, b"\x1b")
+        self.assertEqual(terminal.finish(), 0)
+        self.assertLess(len(terminal.frames()), 110)
+        self.assert_restored(terminal)
+
+    def test_arrow_keys_do_not_end_the_demo(self):
+        terminal = Terminal(self, 30, 100)
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        os.write(terminal.master, b"\x1b[A")
+        self.assertEqual(terminal.finish(), 0)
+        self.assertEqual(len(terminal.frames()), 110)
+        self.assert_restored(terminal)
+
+    def test_ctrl_c_ends_the_demo_cleanly(self):
+        terminal = Terminal(self, 30, 100)
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        os.write(terminal.master, b"\x03")
+        self.assertEqual(terminal.finish(), 0)
+        self.assertLess(len(terminal.frames()), 110)
+        self.assert_restored(terminal)
+
+    def test_later_frames_write_only_what_changed(self):
+        terminal = Terminal(self, 30, 100)
+        self.assertEqual(terminal.finish(), 0)
+        frames = terminal.frames()
+        self.assertEqual(len(frames), 110)
+        rows = [len(re.findall(rb"\x1b\[\d+;1H", frame)) + 1 for frame in frames]
+        self.assertEqual(rows[0], 23)
+        # Rows of the pulsing accent colour are redrawn every frame, the others only on change.
+        self.assertLessEqual(sorted(rows[1:])[len(rows) // 2], 15)
+        self.assertLess(max(rows[1:]), 23)
+        sizes = sorted(len(frame) for frame in frames[1:])
+        self.assertLess(sizes[len(sizes) // 2], len(frames[0]) * 0.7)
+        self.assertIn(b"L A U N C H E R", frames[0])
+
+    def test_short_window_draws_the_compact_frame(self):
+        for rows, frame_rows in ((23, 16), (24, 23)):
+            with self.subTest(rows=rows):
+                terminal = Terminal(self, rows, 90)
+                self.assertTrue(terminal.read_until(first_frame_drawn))
+                os.write(terminal.master, b"\x1b")
+                self.assertEqual(terminal.finish(), 0)
+                first = terminal.frames()[0]
+                drawn = {int(n) for n in re.findall(rb"\x1b\[(\d+);1H", first)} | {1}
+                self.assertEqual(drawn, set(range(1, frame_rows + 1)))
+                self.assertEqual(b"MUVRA / CONSOLE LOADER" in first, frame_rows == 16)
+
+    def test_preview_writes_no_escapes_even_in_a_terminal(self):
+        master, slave = os.openpty()
+        self.addCleanup(os.close, master)
+        done = subprocess.run(PROGRAM.command(["--preview", "download"]), stdout=slave,
+                              stderr=slave, stdin=slave, timeout=60)
+        os.close(slave)
+        output = b""
+        while select.select([master], [], [], 0.2)[0]:
+            try:
+                output += os.read(master, 65536)
+            except OSError:
+                break
+        self.assertEqual(done.returncode, 0)
+        rows = output.replace(b"\r\n", b"\n").split(b"\n")
+        self.assertEqual(rows[-1], b"")
+        self.assertEqual([len(row) for row in rows[:-1]], [82] * 23)
+        self.assertNotIn(b"\x1b", output)
+
+
+if __name__ == "__main__":
+    program.main(sys.modules[__name__])
