@@ -1,19 +1,21 @@
 // Started by the launch tests in place of the managed application: writes its working folder and
-// its arguments, one per line, into "launch-record.txt" in its working folder, then exits.
+// its arguments, one per line, into "launch-record-<process id>.txt" in its working folder.
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/path_text.h"
+#include "base/process.h"
 #include "base/text.h"
 
 namespace {
 
 // The record appears whole: it is written under another name and then renamed.
 int record(const std::vector<std::string>& arguments) {
+  const std::string name = "launch-record-" + std::to_string(muvra::processId());
   {
-    std::ofstream out("launch-record.tmp", std::ios::binary | std::ios::trunc);
+    std::ofstream out(name + ".tmp", std::ios::binary | std::ios::trunc);
     out << muvra::pathToUtf8(std::filesystem::current_path()) << '\n';
     for (std::size_t i = 1; i < arguments.size(); ++i) {
       out << arguments[i] << '\n';
@@ -23,7 +25,7 @@ int record(const std::vector<std::string>& arguments) {
     }
   }
   std::error_code error;
-  std::filesystem::rename("launch-record.tmp", "launch-record.txt", error);
+  std::filesystem::rename(name + ".tmp", name + ".txt", error);
   return error ? 1 : 0;
 }
 

@@ -1,4 +1,4 @@
-#!/ usr / bin / env python3
+#!/usr/bin/env python3
 """A fake GitHub for the tests: a real TLS server on loopback.
 
 Usage: fake_github.py FOLDER. It makes a test CA and certificates in FOLDER, listens on
@@ -8,9 +8,10 @@ JSON line in FOLDER/requests.jsonl.
 
 routes.json maps a "host path" key (path with query) to a route:
   status    (default 200)
-  body      text, or body_size with body_byte (a repeated character)
+  body      text, or body_size with body_byte (a repeated character), or body_file (a path)
   location  adds a Location header (for redirects)
-  mode      "normal", "drop" (send half the body, then close), "stall" (send half, then wait)
+  mode      "normal", "drop" (send half the body, then close), "stall" (send half, then wait),
+            "gate" (send half, wait until the file named by "gate" exists, then send the rest)
 Unknown keys answer 404. The host "untrusted.test" presents a certificate of another CA.
 """
 import http.server
@@ -71,14 +72,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if route is None:
             self.answer(404, b"Not Found", {})
             return
-        if "body_size" in route:
+        if "body_file" in route:
+            with open(route["body_file"], "rb") as f:
+                body = f.read()
+        elif "body_size" in route:
             body = route.get("body_byte", "x").encode() * route["body_size"]
         else:
             body = route.get("body", "").encode()
         extra = {"Location": route["location"]} if "location" in route else {}
-        self.answer(route.get("status", 200), body, extra, route.get("mode", "normal"))
+        self.answer(route.get("status", 200), body, extra, route.get("mode", "normal"),
+                    route.get("gate"))
 
-    def answer(self, status, body, extra, mode="normal"):
+    def answer(self, status, body, extra, mode="normal", gate=None):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
         for name, value in extra.items():
@@ -89,6 +94,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         self.wfile.write(body[: len(body) // 2])
         self.wfile.flush()
+        if mode == "gate":
+            while not os.path.exists(gate):
+                time.sleep(0.01)
+            self.wfile.write(body[len(body) // 2:])
+            return
         if mode == "stall":
             time.sleep(15)
         self.close_connection = True

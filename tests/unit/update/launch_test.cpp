@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "base/failure.h"
 #include "base/path_text.h"
 #include "base/process.h"
+#include "support/launch_records.h"
 #include "support/temporary_folder.h"
 
 namespace muvra {
@@ -36,24 +34,6 @@ TEST(LaunchArgumentsTest, PutsWineFirstWhenGiven) {
                                             "/x/settings.ini"}));
 }
 
-// The launched child is detached, so there is no handle to wait on: poll for its record, which
-// it renames into place whole, for up to 20 seconds.
-std::string awaitRecord(const fs::path& record) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::error_code error;
-    if (fs::exists(record, error)) {
-      try {
-        return testing::readFile(record);
-      } catch (const std::runtime_error&) {
-        // Windows may still be finishing the child's rename; look again.
-      }
-    }
-    std::this_thread::yield();
-  }
-  return "";
-}
-
 TEST(LaunchApplicationTest, StartsTheChildInTheWorkingFolderWithTwoArguments) {
   const TemporaryFolder folder;
   const fs::path loader = folder / "loader folder";
@@ -64,11 +44,11 @@ TEST(LaunchApplicationTest, StartsTheChildInTheWorkingFolderWithTwoArguments) {
 
   launchApplication(child, settings, loader);
 
-  const std::string record = awaitRecord(loader / "launch-record.txt");
-  ASSERT_FALSE(record.empty()) << "the child never wrote its record";
+  const std::vector<std::string> records = testing::awaitLaunchRecords(loader, 1);
+  ASSERT_EQ(records.size(), 1u) << "the child never wrote its record";
   const std::string expected =
       pathToUtf8(fs::canonical(loader)) + "\n--config\n" + pathToUtf8(settings) + "\n";
-  EXPECT_EQ(record, expected);
+  EXPECT_EQ(records[0], expected);
 }
 
 TEST(LaunchApplicationTest, MissingExecutableCannotBeLaunched) {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace muvra {
+
+// The launcher state document the page draws from, behind one lock held only for member writes.
+class LauncherState {
+ public:
+  LauncherState();
+
+  // Writes "phase", "message" and "progress", in that order.
+  void setPhase(const std::string& phase, const std::string& message, std::int32_t progress);
+  // Runs `change` on the document under the lock; keep it to a few member writes.
+  void update(const std::function<void(nlohmann::json&)>& change);
+  nlohmann::json snapshot() const;
+
+ private:
+  mutable std::mutex lock_;
+  nlohmann::json document_;
+};
+
+// The document the page receives: the state plus the launcher's own version.
+nlohmann::json withLoaderVersion(nlohmann::json state);
+
+// The fixed answer of the offline interface preview.
+nlohmann::json previewDocument();
+
+}  // namespace muvra

@@ -1,0 +1,142 @@
+#include "web/update_check.h"
+
+#include <optional>
+#include <string>
+
+#include "base/failure.h"
+#include "base/process.h"
+#include "update/executable_check.h"
+#include "update/files.h"
+#include "update/https_client.h"
+#include "update/launch.h"
+#include "update/release.h"
+#include "update/sha256.h"
+
+namespace muvra {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Until disarmed, closes the download file and deletes it on every way out.
+class RemovalGuard {
+ public:
+  RemovalGuard(NewFile& file, fs::path path) : file_(file), path_(std::move(path)) {}
+  ~RemovalGuard() {
+    if (armed_) {
+      file_.close();
+      removeFileQuietly(path_);
+    }
+  }
+  RemovalGuard(const RemovalGuard&) = delete;
+  RemovalGuard& operator=(const RemovalGuard&) = delete;
+  void disarm() { armed_ = false; }
+
+ private:
+  NewFile& file_;
+  fs::path path_;
+  bool armed_ = true;
+};
+
+ReleaseInfo fetchLatestRelease(const CancellationFlag& cancel) {
+  std::string body;
+  httpsGet(latestReleaseUrl(), kReleaseDocumentLimit, cancel,
+           [&body](const std::uint8_t* data, std::uint32_t size) {
+             body.append(reinterpret_cast<const char*>(data), size);
+           });
+  return parseRelease(releaseTextFromBody(body));
+}
+
+bool isProvenRelease(const fs::path& file, const ReleaseInfo& release) {
+  return fs::exists(file) && fs::file_size(file) == release.size &&
+         sha256File(file) == release.sha256 && isWindowsExecutable(file);
+}
+
+void download(const fs::path& applicationPath,
+              const ReleaseInfo& release,
+              LauncherState& state,
+              const CancellationFlag& cancel,
+              const CheckCheckpoint& checkpoint) {
+  state.setPhase("downloading",
+                 "Downloading your update. The previous installation is kept until verification.",
+                 0);
+  const fs::path temporary = temporaryDownloadPath(applicationPath);
+  std::optional<NewFile> file = NewFile::create(temporary);
+  if (!file) {
+    throw OperationFailure("Could not open the update file. Check folder permissions.");
+  }
+  RemovalGuard guard(*file, temporary);
+
+  std::uint64_t received = 0;
+  httpsGet(release.downloadUrl, release.size, cancel,
+           [&](const std::uint8_t* data, std::uint32_t size) {
+             if (!file->write(data, size)) {
+               throw OperationFailure("Could not save the update. Check disk space.");
+             }
+             received += size;
+             state.update([&](nlohmann::json& document) {
+               document["downloaded"] = received;
+               document["progress"] = received * 95 / release.size;
+             });
+           });
+  if (!file->flush()) {
+    throw OperationFailure("Could not finish saving the update.");
+  }
+  file->close();
+  if (received != release.size) {
+    throw OperationFailure("The update size did not match the release.");
+  }
+
+  state.setPhase("verifying", "Verifying SHA-256 and the Windows executable...", 95);
+  if (checkpoint) {
+    checkpoint("verifying");
+  }
+  if (sha256File(temporary) != release.sha256 || !isWindowsExecutable(temporary)) {
+    throw OperationFailure("The update failed integrity verification.");
+  }
+  if (cancel.isSet()) {
+    throw OperationFailure("Update cancelled. The previous installation was kept.");
+  }
+  if (!replaceFile(temporary, applicationPath)) {
+    throw OperationFailure("Close Muvra and retry. The update could not be installed.");
+  }
+  guard.disarm();
+  if (checkpoint) {
+    checkpoint("installed");
+  }
+}
+
+}  // namespace
+
+fs::path temporaryDownloadPath(const fs::path& applicationPath) {
+  return applicationPath.parent_path() / ("muvra-" + std::to_string(processId()) + "-" +
+                                          std::to_string(tickMilliseconds()) + ".part");
+}
+
+void runCheck(const InstallLayout& layout,
+              LauncherState& state,
+              const CancellationFlag& cancel,
+              const CheckCheckpoint& checkpoint) {
+  const ReleaseInfo release = fetchLatestRelease(cancel);
+  state.update([&](nlohmann::json& document) {
+    document["latestVersion"] = release.tag;
+    document["total"] = release.size;
+    document["downloaded"] = 0;
+  });
+  fs::create_directories(layout.executablePath.parent_path());
+  if (!isProvenRelease(layout.executablePath, release)) {
+    download(layout.executablePath, release, state, cancel, checkpoint);
+  }
+  if (cancel.isSet()) {
+    throw OperationFailure("Update cancelled.");
+  }
+  state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
+  state.setPhase("ready", "Your latest release is verified. Launch whenever you are ready.", 100);
+}
+
+void runLaunch(const InstallLayout& layout, LauncherState& state) {
+  launchApplication(layout.executablePath, layout.settingsPath, layout.loaderFolder);
+  state.setPhase("launched", "Muvra is open. You can close this launcher.", 100);
+}
+
+}  // namespace muvra

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string_view>
+
+#include "base/cancellation.h"
+#include "update/install_layout.h"
+#include "web/launcher_state.h"
+
+namespace muvra {
+
+// Called on the worker at "verifying" (before the proofs of a download) and at "installed"
+// (right after the move). Tests use it to cancel at an exact point; the launcher sets none.
+using CheckCheckpoint = std::function<void(std::string_view point)>;
+
+// The update transaction: fetch the latest release, prove the installed file, and when it is not
+// that release download, prove and install it. Ends in "ready" or throws the failure's sentence;
+// the installed file is only ever replaced by one move of a proven file.
+void runCheck(const InstallLayout& layout,
+              LauncherState& state,
+              const CancellationFlag& cancel,
+              const CheckCheckpoint& checkpoint = {});
+
+// Starts the installed application with its settings; ends in "launched" or throws.
+void runLaunch(const InstallLayout& layout, LauncherState& state);
+
+// "muvra-<process id>-<tick>.part" beside the installed file.
+std::filesystem::path temporaryDownloadPath(const std::filesystem::path& applicationPath);
+
+}  // namespace muvra

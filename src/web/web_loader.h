@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "base/cancellation.h"
+#include "update/install_layout.h"
+#include "web/launcher_state.h"
+#include "web/launcher_window.h"
+#include "web/update_check.h"
+
+namespace muvra {
+
+// The launcher controller: owns the state document and the window, answers the page's launcher
+// requests and runs at most one check or launch at a time on a worker thread.
+class WebLoader {
+ public:
+  explicit WebLoader(std::unique_ptr<LauncherWindow> window);
+  ~WebLoader();
+  WebLoader(const WebLoader&) = delete;
+  WebLoader& operator=(const WebLoader&) = delete;
+
+  // Opens the window beside the running executable, or beside `layout`'s loader folder.
+  bool create();
+  bool create(const InstallLayout& layout);
+
+  // The page's launcher methods; answers through the window or throws the refusal's sentence.
+  void dispatch(std::int32_t id, const std::string& method, const nlohmann::json& params);
+  // Accepts one check (false) or launch (true), or throws the refusal's sentence.
+  void start(bool launch);
+  // Asks the running operation to stop and waits for it.
+  void shutdown();
+
+  nlohmann::json state() const { return state_.snapshot(); }
+  LauncherWindow& webWindow() { return *webWindow_; }
+  // Test-only: see CheckCheckpoint.
+  void setCheckCheckpoint(CheckCheckpoint checkpoint) { checkpoint_ = std::move(checkpoint); }
+
+  bool preview = false;
+  bool testMode = false;
+  bool startupTest = false;
+  CancellationFlag cancelFlag;
+
+ private:
+  void work(bool launch);
+  nlohmann::json answerStateRequest();
+
+  InstallLayout layout_;
+  LauncherState state_;
+  std::thread worker_;
+  bool autoCheckStarted_ = false;
+  std::unique_ptr<LauncherWindow> webWindow_;
+  CheckCheckpoint checkpoint_;
+};
+
+}  // namespace muvra

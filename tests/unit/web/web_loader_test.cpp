@@ -1,0 +1,554 @@
+#include "web/web_loader.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "base/failure.h"
+#include "base/path_text.h"
+#include "base/process.h"
+#include "support/case_name.h"
+#include "support/fake_github.h"
+#include "support/launch_records.h"
+#include "support/mount_namespace.h"
+#include "support/temporary_folder.h"
+#include "support/windows_program.h"
+#include "update/https_client.h"
+#include "update/release.h"
+
+namespace muvra {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::readFile;
+using testing::writeFile;
+
+// The window as the controller sees it: records what was installed and every reply.
+class RecordingWindow : public LauncherWindow {
+ public:
+  void setOnClose(std::function<void()> close) override { onClose = std::move(close); }
+  void setDispatcher(Dispatcher installed) override { dispatcher = std::move(installed); }
+  bool open(const std::string& page) override {
+    startPage = page;
+    return true;
+  }
+  void replyResult(std::int32_t id, const json& result) override {
+    replies.emplace_back(id, result);
+  }
+
+  std::function<void()> onClose;
+  Dispatcher dispatcher;
+  std::string startPage;
+  std::vector<std::pair<std::int32_t, json>> replies;
+};
+
+std::string routeKey(const std::string& url) {
+  const std::optional<HttpsTarget> target = splitHttpsUrl(url);
+  return target->host + " " + target->pathAndQuery;
+}
+
+class WebLoaderTest : public ::testing::Test {
+ public:
+  WebLoaderTest() {
+    auto recording = std::make_unique<RecordingWindow>();
+    window = recording.get();
+    loader = std::make_unique<WebLoader>(std::move(recording));
+    layout = layoutBeside(folder / "MuvraLoader.exe");
+    EXPECT_TRUE(loader->create(layout));
+  }
+
+  // Serves `asset` as the latest release `tag`; `asset` overrides the asset route's members.
+  void publish(const std::string& tag,
+               const std::string& asset,
+               const json& assetRoute = json::object(),
+               const json& releaseChanges = json::object()) {
+    const fs::path served = folder / ("served-" + tag);
+    writeFile(served, asset);
+    const std::string url = assetDownloadPrefix() + tag + "/muvra.exe";
+    json release = {{"tag_name", tag},
+                    {"draft", false},
+                    {"prerelease", false},
+                    {"assets",
+                     {{{"name", "muvra.exe"},
+                       {"size", asset.size()},
+                       {"browser_download_url", url},
+                       {"digest", "sha256:" + testing::sha256Hex(asset)}}}}};
+    release.merge_patch(releaseChanges);
+    json route = {{"body_file", pathToUtf8(served)}};
+    route.merge_patch(assetRoute);
+    routes = {{routeKey(latestReleaseUrl()), {{"body", release.dump()}}}, {routeKey(url), route}};
+    github.setRoutes(routes);
+  }
+
+  json call(const std::string& method) {
+    window->replies.clear();
+    window->dispatcher(nextId++, method, json::array());
+    EXPECT_EQ(window->replies.size(), 1u);
+    return window->replies.empty() ? json() : window->replies.back().second;
+  }
+
+  std::string refusal(const std::string& method) {
+    try {
+      call(method);
+    } catch (const OperationFailure& failure) {
+      return failure.what();
+    }
+    return "(accepted)";
+  }
+
+  // Polls the state, as the page does (without its automatic first check), until the operation
+  // has ended; the phases seen, in order.
+  std::vector<std::string> awaitIdle(const std::function<void(const json&)>& onPoll = {}) {
+    std::vector<std::string> phases;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+      const json state = loader->state();
+      if (phases.empty() || phases.back() != state["phase"]) {
+        phases.push_back(state["phase"]);
+      }
+      if (onPoll) {
+        onPoll(state);
+      }
+      if (!state["busy"].get<bool>() || std::chrono::steady_clock::now() > deadline) {
+        return phases;
+      }
+      std::this_thread::yield();
+    }
+  }
+
+  std::vector<std::string> checkAndWait() {
+    call("check_update");
+    return awaitIdle();
+  }
+
+  std::string partFiles() const {
+    std::string names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(layout.executablePath.parent_path(), error)) {
+      if (entry.path().extension() == ".part") {
+        names += pathToUtf8(entry.path().filename()) + " ";
+      }
+    }
+    return names;
+  }
+
+  std::size_t assetRequests() const {
+    std::size_t count = 0;
+    for (const json& request : github.requests()) {
+      count += request["path"].get<std::string>().find("/releases/download/") != std::string::npos;
+    }
+    return count;
+  }
+
+  void installOld() {
+    fs::create_directories(layout.executablePath.parent_path());
+    writeFile(layout.executablePath, kInstalled);
+  }
+
+  static inline const std::string kFirst = testing::windowsProgram(300000, '1');
+  static inline const std::string kSecond = testing::windowsProgram(200000, '2');
+  static inline const std::string kInstalled = testing::windowsProgram(5000, 'o');
+
+  testing::FakeGitHub github;
+  testing::TemporaryFolder folder;
+  InstallLayout layout;
+  RecordingWindow* window = nullptr;
+  std::unique_ptr<WebLoader> loader;
+  json routes;
+  std::int32_t nextId = 1;
+};
+
+TEST_F(WebLoaderTest, ConstructionStateAndCreate) {
+  EXPECT_EQ(window->startPage, "loader.html");
+  EXPECT_EQ(loader->state(), json({{"phase", "idle"},
+                                   {"message", "Check for the latest verified Muvra release."},
+                                   {"latestVersion", ""},
+                                   {"progress", 0},
+                                   {"downloaded", 0},
+                                   {"total", 0},
+                                   {"canLaunch", false},
+                                   {"busy", false}}));
+  window->onClose();
+  EXPECT_TRUE(loader->cancelFlag.isSet());
+}
+
+TEST_F(WebLoaderTest, FirstStateRequestStartsTheOnlyAutomaticCheck) {
+  publish("v1", kFirst, {{"mode", "gate"}, {"gate", pathToUtf8(folder / "open")}});
+  const json first = call("get_loader_state");
+  EXPECT_TRUE(first["busy"].get<bool>());
+  EXPECT_EQ(first["phase"], "checking");
+  EXPECT_EQ(first["loaderVersion"], "2.5");
+  EXPECT_FALSE(loader->state().contains("loaderVersion"));
+  EXPECT_EQ(refusal("check_update"), "An operation is still running.");
+  writeFile(folder / "open", "");
+  EXPECT_EQ(awaitIdle().back(), "ready");
+  EXPECT_EQ(call("get_loader_state")["phase"], "ready");
+  EXPECT_EQ(assetRequests(), 1u);
+  EXPECT_EQ(github.requests().size(), 2u) << "a later state request started another check";
+}
+
+TEST_F(WebLoaderTest, CheckBeforeTheFirstStateRequestLeavesTheAutomaticCheckToCome) {
+  publish("v1", kFirst);
+  checkAndWait();
+  const json state = call("get_loader_state");
+  EXPECT_EQ(state["phase"], "checking");
+  awaitIdle();
+}
+
+TEST_F(WebLoaderTest, NothingInstalledDownloadsProvesAndInstalls) {
+  publish("v1", kFirst);
+  std::int64_t lastProgress = 0;
+  call("check_update");
+  const std::vector<std::string> phases = awaitIdle([&](const json& state) {
+    EXPECT_GE(state["progress"].get<std::int64_t>() + (state["phase"] == "error" ? 100 : 0),
+              state["phase"] == "downloading" ? lastProgress : 0);
+    lastProgress = state["progress"];
+    EXPECT_EQ(state["canLaunch"].get<bool>(), state["phase"] == "ready");
+  });
+  std::vector<std::string> expected = {"checking", "downloading", "verifying", "ready"};
+  std::erase_if(expected, [&](const std::string& phase) {
+    return phase != "ready" && std::find(phases.begin(), phases.end(), phase) == phases.end();
+  });
+  EXPECT_EQ(phases, expected);
+  const json state = loader->state();
+  EXPECT_EQ(state["progress"], 100);
+  EXPECT_EQ(state["downloaded"], kFirst.size());
+  EXPECT_EQ(state["total"], kFirst.size());
+  EXPECT_EQ(state["latestVersion"], "v1");
+  EXPECT_EQ(state["message"], "Your latest release is verified. Launch whenever you are ready.");
+  EXPECT_TRUE(state["canLaunch"].get<bool>());
+  EXPECT_EQ(readFile(layout.executablePath), kFirst);
+  EXPECT_EQ(partFiles(), "");
+}
+
+TEST_F(WebLoaderTest, SameReleaseAgainNeedsNoDownload) {
+  publish("v1", kFirst);
+  checkAndWait();
+  EXPECT_EQ(checkAndWait(), (std::vector<std::string>{"checking", "ready"}));
+  const json state = loader->state();
+  EXPECT_EQ(state["downloaded"], 0);
+  EXPECT_EQ(state["total"], kFirst.size());
+  EXPECT_EQ(assetRequests(), 1u);
+  EXPECT_EQ(partFiles(), "");
+}
+
+TEST_F(WebLoaderTest, NewReleaseReplacesTheInstalledFile) {
+  publish("v1", kFirst);
+  checkAndWait();
+  publish("v2", kSecond);
+  EXPECT_EQ(checkAndWait().back(), "ready");
+  EXPECT_EQ(readFile(layout.executablePath), kSecond);
+  EXPECT_EQ(loader->state()["latestVersion"], "v2");
+  EXPECT_EQ(partFiles(), "");
+}
+
+TEST_F(WebLoaderTest, CancelWithoutOperationIsForgottenByTheNextStart) {
+  publish("v1", kFirst);
+  EXPECT_EQ(call("cancel_update"), true);
+  EXPECT_EQ(loader->state()["phase"], "idle");
+  EXPECT_EQ(checkAndWait().back(), "ready");
+}
+
+TEST_F(WebLoaderTest, UnknownMethodIsRefused) {
+  EXPECT_EQ(refusal("minimize_all"), "Unknown launcher action.");
+  EXPECT_EQ(refusal("Get_loader_state"), "Unknown launcher action.");
+}
+
+// One fault each; the previous installation must survive every one of them.
+struct FailureCase {
+  const char* name;
+  std::function<bool(WebLoaderTest&)> arrange;  // false: the fault cannot be made here
+  std::string message;                          // empty: the platform library's own text
+};
+
+class WebLoaderFailureTest : public WebLoaderTest,
+                             public ::testing::WithParamInterface<FailureCase> {
+ protected:
+  void TearDown() override {
+    const struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    testing::undoMounts();
+  }
+};
+
+TEST_P(WebLoaderFailureTest, KeepsThePreviousInstallation) {
+  installOld();
+  publish("v2", kSecond);
+  if (!GetParam().arrange(*this)) {
+    GTEST_SKIP() << "this process may not make the fault";
+  }
+  const std::vector<std::string> phases = checkAndWait();
+  const json state = loader->state();
+  EXPECT_EQ(phases.back(), "error");
+  if (GetParam().message.empty()) {
+    EXPECT_FALSE(state["message"].get<std::string>().empty());
+  } else {
+    EXPECT_EQ(state["message"], GetParam().message);
+  }
+  EXPECT_EQ(state["progress"], 0);
+  EXPECT_FALSE(state["canLaunch"].get<bool>());
+  EXPECT_FALSE(state["busy"].get<bool>());
+  std::error_code error;
+  if (fs::is_regular_file(layout.executablePath, error)) {
+    EXPECT_EQ(readFile(layout.executablePath), kInstalled);
+  }
+  EXPECT_EQ(partFiles(), "");
+  EXPECT_EQ(refusal("launch_app"), "Verify the latest release first.");
+}
+
+std::string served(WebLoaderTest& test, const char* name, const std::string& bytes) {
+  writeFile(test.folder / name, bytes);
+  return pathToUtf8(test.folder / name);
+}
+
+const std::string kIntegrity = "The update failed integrity verification.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults,
+    WebLoaderFailureTest,
+    ::testing::Values(
+        FailureCase{
+            "shortBody",
+            [](WebLoaderTest& test) {
+              const std::string shorter = WebLoaderTest::kSecond.substr(0, 150000);
+              test.publish("v2", test.kSecond, {{"body_file", served(test, "short", shorter)}});
+              return true;
+            },
+            "The update size did not match the release."},
+        FailureCase{
+            "digestMismatch",
+            [](WebLoaderTest& test) {
+              const std::string other = testing::windowsProgram(test.kSecond.size(), '3');
+              test.publish("v2", test.kSecond, {{"body_file", served(test, "other", other)}});
+              return true;
+            },
+            kIntegrity},
+        FailureCase{"validDigestOfNoProgram",
+                    [](WebLoaderTest& test) {
+                      test.publish("v2", std::string(200000, 'x'));
+                      return true;
+                    },
+                    kIntegrity},
+        FailureCase{"assetNotFound",
+                    [](WebLoaderTest& test) {
+                      test.publish("v2", test.kSecond, {{"status", 404}});
+                      return true;
+                    },
+                    statusFailureSentence(404)},
+        FailureCase{
+            "malformedReleaseDocument",
+            [](WebLoaderTest& test) {
+              test.github.setRoutes({{routeKey(latestReleaseUrl()), {{"body", "{\"tag\":"}}}});
+              return true;
+            },
+            "Windows could not read the GitHub release metadata."},
+        FailureCase{"prerelease",
+                    [](WebLoaderTest& test) {
+                      test.publish("v2", test.kSecond, {}, {{"prerelease", true}});
+                      return true;
+                    },
+                    "A stable published release is required."},
+        FailureCase{"appFolderIsAFile",
+                    [](WebLoaderTest& test) {
+                      fs::remove_all(test.layout.executablePath.parent_path());
+                      writeFile(test.layout.executablePath.parent_path(), "not a folder");
+                      return true;
+                    },
+                    ""},
+        FailureCase{"diskFullWhileWriting",
+                    [](WebLoaderTest&) {
+                      signal(SIGXFSZ, SIG_IGN);
+                      const struct rlimit small = {65536, RLIM_INFINITY};
+                      return setrlimit(RLIMIT_FSIZE, &small) == 0;
+                    },
+                    "Could not save the update. Check disk space."},
+        FailureCase{"appFolderNotWritable",
+                    [](WebLoaderTest& test) {
+                      return testing::mountReadOnly(test.layout.executablePath.parent_path());
+                    },
+                    "Could not open the update file. Check folder permissions."},
+        FailureCase{"moveRefused",
+                    [](WebLoaderTest& test) {
+                      const std::string held = served(test, "held", WebLoaderTest::kInstalled);
+                      return testing::bindFileOver(held, test.layout.executablePath);
+                    },
+                    "Close Muvra and retry. The update could not be installed."}),
+    testing::CaseName());
+
+// How a cancellation reaches the running check.
+struct CancelCase {
+  const char* name;
+  bool byClosingTheWindow;
+};
+
+class DownloadCancelTest : public WebLoaderTest,
+                           public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(DownloadCancelTest, EndsCancelledWithoutTemporaryFile) {
+  installOld();
+  const fs::path gate = folder / "open";
+  publish("v2", kSecond, {{"mode", "gate"}, {"gate", pathToUtf8(gate)}});
+  call("check_update");
+  bool cancelled = false;
+  const std::vector<std::string> phases = awaitIdle([&](const json& state) {
+    if (!cancelled && state["downloaded"].get<std::uint64_t>() > 0) {
+      cancelled = true;
+      if (GetParam().byClosingTheWindow) {
+        window->onClose();
+      } else {
+        EXPECT_EQ(call("cancel_update"), true);
+      }
+      writeFile(gate, "");
+    }
+  });
+  ASSERT_TRUE(cancelled);
+  const json state = loader->state();
+  EXPECT_EQ(phases.back(), "cancelled");
+  EXPECT_EQ(state["message"], "Cancelled.");
+  EXPECT_EQ(state["progress"], 0);
+  EXPECT_FALSE(state["canLaunch"].get<bool>());
+  EXPECT_EQ(readFile(layout.executablePath), kInstalled);
+  EXPECT_EQ(partFiles(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways,
+                         DownloadCancelTest,
+                         ::testing::Values(CancelCase{"cancelRequest", false},
+                                           CancelCase{"windowClosed", true}),
+                         testing::CaseName());
+
+TEST_F(WebLoaderTest, CancelDuringVerificationKeepsThePreviousInstallation) {
+  installOld();
+  publish("v2", kSecond);
+  loader->setCheckCheckpoint([this](std::string_view point) {
+    if (point == "verifying") {
+      loader->cancelFlag.set();
+    }
+  });
+  EXPECT_EQ(checkAndWait().back(), "cancelled");
+  EXPECT_EQ(loader->state()["message"], "Update cancelled. The previous installation was kept.");
+  EXPECT_EQ(readFile(layout.executablePath), kInstalled);
+  EXPECT_EQ(partFiles(), "");
+}
+
+TEST_F(WebLoaderTest, CancelAfterInstallWithholdsLaunching) {
+  installOld();
+  publish("v2", kSecond);
+  loader->setCheckCheckpoint([this](std::string_view point) {
+    if (point == "installed") {
+      loader->cancelFlag.set();
+    }
+  });
+  EXPECT_EQ(checkAndWait().back(), "cancelled");
+  const json state = loader->state();
+  EXPECT_EQ(state["message"], "Update cancelled.");
+  EXPECT_FALSE(state["canLaunch"].get<bool>());
+  EXPECT_EQ(state["progress"], 0);
+  EXPECT_EQ(readFile(layout.executablePath), kSecond);
+  EXPECT_EQ(refusal("launch_app"), "Verify the latest release first.");
+}
+
+// The installed program is a Windows program, which Linux starts through `wine` from PATH: a
+// recording child stands in for it.
+class LaunchTest : public WebLoaderTest {
+ protected:
+  void SetUp() override {
+    const char* path = std::getenv("PATH");
+    savedPath = path != nullptr ? path : "";
+    publish("v1", kFirst);
+    ASSERT_EQ(checkAndWait().back(), "ready");
+  }
+  void TearDown() override { setenv("PATH", savedPath.c_str(), 1); }
+
+  void putWineOnPath() {
+    fs::create_directories(folder / "bin");
+    fs::copy_file(modulePath().parent_path() / "muvra-test-child", folder / "bin" / "wine");
+    setenv("PATH", (folder / "bin").c_str(), 1);
+  }
+
+  std::string savedPath;
+};
+
+TEST_F(LaunchTest, TwoLaunchesStartTwoChildren) {
+  putWineOnPath();
+  for (int launch = 0; launch < 2; ++launch) {
+    EXPECT_EQ(call("launch_app"), true);
+    EXPECT_EQ(awaitIdle().back(), "launched");
+    EXPECT_EQ(loader->state()["message"], "Muvra is open. You can close this launcher.");
+    EXPECT_EQ(loader->state()["progress"], 100);
+    EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
+  }
+  const std::vector<std::string> records = testing::awaitLaunchRecords(layout.loaderFolder, 2);
+  ASSERT_EQ(records.size(), 2u);
+  const std::string expected = pathToUtf8(fs::canonical(layout.loaderFolder)) + "\n" +
+                               pathToUtf8(layout.executablePath) + "\n--config\n" +
+                               pathToUtf8(layout.settingsPath) + "\n";
+  EXPECT_EQ(records[0], expected);
+  EXPECT_EQ(records[1], expected);
+}
+
+TEST_F(LaunchTest, FailedLaunchKeepsLaunchPermitted) {
+  setenv("PATH", (folder / "empty").c_str(), 1);
+  EXPECT_EQ(call("launch_app"), true);
+  EXPECT_EQ(awaitIdle().back(), "error");
+  const json state = loader->state();
+  EXPECT_EQ(state["message"], "Could not launch Muvra.");
+  EXPECT_EQ(state["progress"], 0);
+  EXPECT_TRUE(state["canLaunch"].get<bool>());
+  putWineOnPath();
+  EXPECT_EQ(call("launch_app"), true);
+  EXPECT_EQ(awaitIdle().back(), "launched");
+}
+
+TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {
+  const fs::path gate = folder / "open";
+  publish("v2", kSecond, {{"mode", "gate"}, {"gate", pathToUtf8(gate)}});
+  call("check_update");
+  EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+  EXPECT_EQ(refusal("launch_app"), "An operation is still running.");
+  writeFile(gate, "");
+  EXPECT_EQ(awaitIdle().back(), "ready");
+  EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
+}
+
+TEST_F(WebLoaderTest, PreviewModeRunsNothing) {
+  loader->preview = true;
+  const json expected = previewDocument();
+  for (int request = 0; request < 3; ++request) {
+    EXPECT_EQ(call("get_loader_state"), expected);
+  }
+  EXPECT_EQ(expected["phase"], "ready");
+  EXPECT_EQ(expected["latestVersion"], "Preview");
+  EXPECT_EQ(expected["progress"], 100);
+  EXPECT_EQ(expected["loaderVersion"], "2.5");
+  EXPECT_FALSE(expected["canLaunch"].get<bool>());
+  EXPECT_FALSE(expected["busy"].get<bool>());
+  EXPECT_EQ(refusal("check_update"), "This is an offline launcher preview.");
+  EXPECT_EQ(refusal("launch_app"), "This is an offline launcher preview.");
+  EXPECT_EQ(call("cancel_update"), true);
+  EXPECT_EQ(loader->state()["phase"], "idle");
+  EXPECT_EQ(github.requests().size(), 0u);
+}
+
+TEST(TemporaryDownloadPathTest, NamesTheProcessAndTheTick) {
+  const std::uint64_t before = tickMilliseconds();
+  const fs::path part = temporaryDownloadPath("/loader/app/muvra.exe");
+  const std::uint64_t after = tickMilliseconds();
+  EXPECT_EQ(part.parent_path(), fs::path("/loader/app"));
+  const std::string name = pathToUtf8(part.filename());
+  const std::string prefix = "muvra-" + std::to_string(processId()) + "-";
+  ASSERT_TRUE(name.starts_with(prefix) && name.ends_with(".part")) << name;
+  const std::uint64_t tick = std::stoull(name.substr(prefix.size()));
+  EXPECT_GE(tick, before);
+  EXPECT_LE(tick, after);
+}
+
+}  // namespace
+}  // namespace muvra
