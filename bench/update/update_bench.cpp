@@ -1,0 +1,146 @@
+// A full check of a 64 MiB release from the fake GitHub on loopback (release document, download,
+// SHA-256, executable check, move) against `curl -o` followed by `sha256sum` of the same asset,
+// alternating, and prints our wall time over theirs (best round of each). Then prints the peak
+// resident memory of a check of a 4 MiB and of a 64 MiB release, each in a fresh process.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "base/path_text.h"
+#include "support/fake_github.h"
+#include "support/temporary_folder.h"
+#include "support/windows_program.h"
+#include "update/https_client.h"
+#include "update/release.h"
+#include "web/web_loader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+constexpr std::uint64_t kMiB = 1 << 20;
+
+// The controller needs a window only to install its callbacks; nothing is shown here.
+class NoWindow : public muvra::LauncherWindow {
+ public:
+  void setOnClose(std::function<void()>) override {}
+  void setDispatcher(muvra::Dispatcher) override {}
+  bool open(const std::string&) override { return true; }
+  void replyResult(std::int32_t, const json&) override {}
+};
+
+struct Release {
+  std::string tag;
+  std::uint64_t size;
+  std::string digest;
+};
+
+Release writeAsset(const fs::path& folder, std::uint64_t size) {
+  Release release{std::to_string(size / kMiB) + "mib", size, ""};
+  const std::string bytes = muvra::testing::windowsProgram(size, 'b');
+  release.digest = muvra::testing::sha256Hex(bytes);
+  muvra::testing::writeFile(folder / release.tag, bytes);
+  return release;
+}
+
+std::string routeKey(const std::string& url) {
+  const auto target = muvra::splitHttpsUrl(url);
+  return target->host + " " + target->pathAndQuery;
+}
+
+json routeFor(const fs::path& folder, const Release& release) {
+  const std::string assetUrl = muvra::assetDownloadPrefix() + release.tag + "/muvra.exe";
+  const json document = {{"tag_name", release.tag},
+                         {"draft", false},
+                         {"prerelease", false},
+                         {"assets",
+                          {{{"name", "muvra.exe"},
+                            {"size", release.size},
+                            {"browser_download_url", assetUrl},
+                            {"digest", "sha256:" + release.digest}}}}};
+  return {{routeKey(muvra::latestReleaseUrl()), {{"body", document.dump()}}},
+          {routeKey(assetUrl), {{"body_file", muvra::pathToUtf8(folder / release.tag)}}}};
+}
+
+// One check into an empty loader folder; true when it ended ready.
+bool checkOnce(const fs::path& loaderFolder) {
+  fs::remove_all(loaderFolder);
+  fs::create_directories(loaderFolder);
+  muvra::WebLoader loader(std::make_unique<NoWindow>());
+  loader.create(muvra::layoutBeside(loaderFolder / "MuvraLoader.exe"));
+  loader.start(false);
+  while (loader.state()["busy"].get<bool>()) {
+    std::this_thread::yield();
+  }
+  return loader.state()["phase"] == "ready";
+}
+
+double seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long peakRssOfCheck(const fs::path& loaderFolder) {
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(checkOnce(loaderFolder) ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+  muvra::testing::FakeGitHub server;
+  const muvra::testing::TemporaryFolder folder;
+  const Release large = writeAsset(folder.path(), 64 * kMiB);
+  const Release small = writeAsset(folder.path(), 4 * kMiB);
+  const fs::path loaderFolder = folder / "loader";
+  const fs::path peerFile = folder / "curl-download.bin";
+
+  server.setRoutes(routeFor(folder.path(), large));
+  const std::string peer =
+      "curl -s --fail --connect-to github.com:443:127.0.0.1:" + std::to_string(server.port()) +
+      " --cacert '" + server.caFile().string() + "' -o '" + peerFile.string() + "' '" +
+      muvra::assetDownloadPrefix() + large.tag + "/muvra.exe' && sha256sum '" + peerFile.string() +
+      "' >/dev/null";
+  double ours = 1e9;
+  double theirs = 1e9;
+  for (int round = 0; round < rounds; ++round) {
+    auto start = Clock::now();
+    if (!checkOnce(loaderFolder)) {
+      std::fprintf(stderr, "the check of the 64 MiB release did not end ready\n");
+      return 1;
+    }
+    ours = std::min(ours, seconds(start));
+    fs::remove(peerFile);
+    start = Clock::now();
+    if (std::system(peer.c_str()) != 0) {
+      std::fprintf(stderr, "curl and sha256sum failed\n");
+      return 1;
+    }
+    theirs = std::min(theirs, seconds(start));
+  }
+  const long largeRss = peakRssOfCheck(loaderFolder);
+  server.setRoutes(routeFor(folder.path(), small));
+  const long smallRss = peakRssOfCheck(loaderFolder);
+  std::printf("check: %.3f s, curl + sha256sum: %.3f s for 64 MiB (best of %d)\n", ours, theirs,
+              rounds);
+  std::printf("update time ratio (ours / curl + sha256sum): %.3f (target <= 1.10)\n",
+              ours / theirs);
+  std::printf(
+      "peak RSS: %ld KiB for a 4 MiB release, %ld KiB for 64 MiB, difference %ld KiB (target < "
+      "1024)\n",
+      smallRss, largeRss, largeRss - smallRss);
+  return largeRss < 0 || smallRss < 0 ? 1 : 0;
+}
