@@ -1,0 +1,1 @@
+window.MUVRA_VERSION = '2.5';
