@@ -5,6 +5,15 @@
 
 namespace muvra {
 
+void ConsoleTerminal::close() {
+  if (!available_) {
+    return;
+  }
+  available_ = false;
+  restore();
+  previousFrame_.clear();
+}
+
 std::string roleEscape(LineRole role, unsigned tick) {
   switch (role) {
     case LineRole::Accent: {

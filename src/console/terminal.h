@@ -41,6 +41,9 @@ class ConsoleTerminal {
  private:
   friend void drawFrame(ConsoleTerminal& terminal, const ScreenState& state, unsigned tick);
 
+  // Puts back what the constructor changed; the frame drawn last is still known here.
+  void restore();
+
   struct Saved;  // the console settings to restore, per platform
   std::unique_ptr<Saved> saved_;
   bool available_ = false;

@@ -73,15 +73,12 @@ ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
   std::cout.flush();
 }
 
+// Defined where Saved is complete.
 ConsoleTerminal::~ConsoleTerminal() {
   close();
 }
 
-void ConsoleTerminal::close() {
-  if (!available_) {
-    return;
-  }
-  available_ = false;
+void ConsoleTerminal::restore() {
   std::size_t row = previousFrame_.size();
   if (const std::optional<ConsoleWindow> size = window(); size && size->rows > 0) {
     row = std::min(row, size->rows - 1);
@@ -93,7 +90,6 @@ void ConsoleTerminal::close() {
   for (std::size_t i = 0; i < std::size(kTerminationSignals); ++i) {
     sigaction(kTerminationSignals[i], &saved_->termination[i], nullptr);
   }
-  previousFrame_.clear();
 }
 
 bool ConsoleTerminal::keyWaiting() {

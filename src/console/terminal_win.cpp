@@ -73,15 +73,12 @@ ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
   }
 }
 
+// Defined where Saved is complete.
 ConsoleTerminal::~ConsoleTerminal() {
   close();
 }
 
-void ConsoleTerminal::close() {
-  if (!available_) {
-    return;
-  }
-  available_ = false;
+void ConsoleTerminal::restore() {
   Saved& saved = *saved_;
   if (virtualTerminal_) {
     std::cout << "\x1b[0m";
@@ -96,7 +93,6 @@ void ConsoleTerminal::close() {
   SetConsoleMode(saved.output, saved.outputMode);
   SetConsoleMode(saved.input, saved.inputMode);
   SetConsoleCtrlHandler(consoleCtrlHandler, FALSE);
-  previousFrame_.clear();
 }
 
 bool ConsoleTerminal::keyWaiting() {
