@@ -65,11 +65,13 @@ class OptionTableTest(unittest.TestCase):
         self.assertEqual([line[:18].rstrip() for line in options], ["--self-test", "--demo"])
         self.assertEqual([line[18] for line in options], ["R", "S"])
 
-    def test_web_options_do_not_reach_the_console_modes(self):
+    def test_web_options_without_a_display_fail_fast(self):
+        headless = {name: value for name, value in os.environ.items()
+                    if name not in ("DISPLAY", "WAYLAND_DISPLAY")}
         for arguments in ([], ["--web-preview"], ["--web-ui-test"], ["--web-recovery-test"],
                           ["--web-startup-test"], ["--web-preview", "--self-test"]):
             with self.subTest(arguments=arguments):
-                status, out, err = PROGRAM.run(arguments)
+                status, out, err = PROGRAM.run(arguments, env=headless)
                 self.assertEqual(status, 1)
                 self.assertNotIn("Muvra Console Loader", out)
                 self.assertNotIn("+---", out)

@@ -1,0 +1,596 @@
+#include <cairo.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <libsoup/soup.h>
+#include <webkit2/webkit2.h>
+
+#include <cerrno>
+#include <iostream>
+#include <string_view>
+
+#include "base/failure.h"
+#include "base/path_text.h"
+#include "base/process.h"
+#include "web/bridge.h"
+#include "web/interface_files.h"
+#include "web/profile.h"
+#include "web/startup.h"
+#include "web/web_window.h"
+
+namespace muvra {
+
+namespace {
+
+constexpr int kWidth = 540;
+constexpr int kHeight = 650;
+constexpr int kMinimumWidth = 430;
+constexpr int kMinimumHeight = 510;
+constexpr int kSplashMargin = 35;
+constexpr const char* kScheme = "muvra-ui";
+constexpr std::uint32_t kFailed = 0x80004005;
+
+// Gives the page window.chrome.webview on top of WebKit's script message handler.
+constexpr const char* kBridgeScript = R"JS((function () {
+  var listeners = [];
+  window.chrome = window.chrome || {};
+  window.chrome.webview = {
+    postMessage: function (message) {
+      window.webkit.messageHandlers.muvra.postMessage(JSON.stringify(message));
+    },
+    addEventListener: function (type, listener) {
+      if (type === 'message') listeners.push(listener);
+    },
+    removeEventListener: function (type, listener) {
+      listeners = listeners.filter(function (l) { return l !== listener; });
+    }
+  };
+  Object.defineProperty(window, '__muvraDeliver', {
+    value: function (message) {
+      listeners.slice().forEach(function (listener) { listener({ data: message }); });
+    }
+  });
+})();)JS";
+
+template <typename T>
+struct GObjectDeleter {
+  void operator()(T* object) const {
+    if (object != nullptr) {
+      g_object_unref(object);
+    }
+  }
+};
+template <typename T>
+using GObjectRef = std::unique_ptr<T, GObjectDeleter<T>>;
+
+}  // namespace
+
+struct WebWindow::Host {
+  explicit Host(WebWindow& window_owner)
+      : owner(window_owner),
+        bridge({[this](const nlohmann::json& value) { postToPage(value); },
+                [this] { gtk_window_iconify(GTK_WINDOW(window)); }, [this] { closeWindow(); },
+                [this] { beginDrag(); }}) {}
+
+  ~Host() {
+    *alive = false;
+    for (const guint source : signalSources) {
+      g_source_remove(source);
+    }
+    if (window != nullptr) {
+      gtk_widget_destroy(window);
+    }
+    processEvents();
+  }
+
+  // The window's own pieces.
+  bool createWindow();
+  void paintSplash(cairo_t* cairo);
+  void showSplash();
+  void closeWindow();
+  void beginDrag();
+
+  // Browser start-up and its stages.
+  void startBrowser();
+  void createController();
+  void controllerReady(WebKitUserContentFilter* filter, GError* error);
+  void createView(WebKitUserContentFilter* filter);
+  void reportFailure(std::string_view stage, std::uint32_t code);
+  void restart();
+  void navigate(const std::string& page);
+
+  // Handlers of the view.
+  void serve(WebKitURISchemeRequest* request);
+  gboolean decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+  void loadChanged(WebKitLoadEvent event);
+  void postToPage(const nlohmann::json& value);
+
+  static void processEvents() {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+  }
+
+  WebWindow& owner;
+  BridgeHost bridge;
+  StartupState startup;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  std::string startPage = "loader.html";
+  std::function<void()> onClose;
+  std::function<void()> onReady;
+  bool ready = false;
+  bool loadFailed = false;
+
+  GtkWidget* window = nullptr;
+  GtkWidget* stack = nullptr;
+  GtkWidget* splash = nullptr;
+  GObjectRef<WebKitWebContext> context;
+  GObjectRef<WebKitUserContentManager> content;
+  GtkWidget* view = nullptr;
+  std::vector<guint> signalSources;
+};
+
+bool WebWindow::Host::createWindow() {
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::cerr << "Muvra Loader: no display is available for the launcher window.\n";
+    return false;
+  }
+  g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
+  window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window), "Muvra");
+  gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
+  gtk_window_set_default_size(GTK_WINDOW(window), kWidth, kHeight);
+  GdkGeometry minimum{};
+  minimum.min_width = kMinimumWidth;
+  minimum.min_height = kMinimumHeight;
+  gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &minimum, GDK_HINT_MIN_SIZE);
+
+  stack = gtk_stack_new();
+  splash = gtk_drawing_area_new();
+  gtk_stack_add_named(GTK_STACK(stack), splash, "splash");
+  gtk_container_add(GTK_CONTAINER(window), stack);
+  g_signal_connect(splash, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cairo, Host* host) {
+                     host->paintSplash(cairo);
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(window, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, Host* host) {
+                     host->closeWindow();
+                     return TRUE;
+                   }),
+                   this);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    signalSources.push_back(g_unix_signal_add(
+        signal,
+        +[](gpointer data) -> gboolean {
+          static_cast<Host*>(data)->closeWindow();
+          return G_SOURCE_CONTINUE;
+        },
+        this));
+  }
+  startup.windowExists = true;
+  return true;
+}
+
+void WebWindow::Host::paintSplash(cairo_t* cairo) {
+  const int width = gtk_widget_get_allocated_width(splash);
+  const int height = gtk_widget_get_allocated_height(splash);
+  cairo_set_source_rgb(cairo, 11 / 255.0, 9 / 255.0, 12 / 255.0);
+  cairo_paint(cairo);
+  PangoLayout* layout = gtk_widget_create_pango_layout(
+      splash, startup.statusText.empty() ? "Opening Muvra..." : startup.statusText.c_str());
+  PangoAttrList* attributes = pango_attr_list_new();
+  pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+  pango_layout_set_attributes(layout, attributes);
+  pango_attr_list_unref(attributes);
+  pango_layout_set_width(layout, std::max(0, width - 2 * kSplashMargin) * PANGO_SCALE);
+  pango_layout_set_height(layout, std::max(0, height - 2 * kSplashMargin) * PANGO_SCALE);
+  pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  cairo_set_source_rgb(cairo, 239 / 255.0, 139 / 255.0, 184 / 255.0);
+  cairo_move_to(cairo, kSplashMargin, kSplashMargin);
+  pango_cairo_show_layout(cairo, layout);
+  g_object_unref(layout);
+}
+
+void WebWindow::Host::showSplash() {
+  gtk_stack_set_visible_child(GTK_STACK(stack), splash);
+  gtk_widget_queue_draw(splash);
+}
+
+void WebWindow::Host::closeWindow() {
+  if (onClose) {
+    onClose();
+  }
+  startup.closing = true;
+  if (window != nullptr) {
+    gtk_widget_hide(window);
+  }
+}
+
+void WebWindow::Host::beginDrag() {
+  GdkWindow* surface = gtk_widget_get_window(window);
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+  GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
+  if (surface == nullptr || pointer == nullptr) {
+    return;
+  }
+  int x = 0;
+  int y = 0;
+  gdk_device_get_position(pointer, nullptr, &x, &y);
+  gdk_seat_ungrab(seat);
+  gtk_window_begin_move_drag(GTK_WINDOW(window), 1, x, y, GDK_CURRENT_TIME);
+}
+
+void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {
+  const StartupOutcome outcome = reportStartupFailure(startup, stage, code);
+  showSplash();
+  if (outcome == StartupOutcome::Restart) {
+    std::weak_ptr<bool> living = alive;
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        +[](gpointer data) -> gboolean {
+          static_cast<Host*>(data)->restart();
+          return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+  }
+}
+
+void WebWindow::Host::restart() {
+  if (startup.closing || window == nullptr) {
+    return;
+  }
+  if (view != nullptr) {
+    gtk_widget_destroy(view);
+    view = nullptr;
+  }
+  content.reset();
+  context.reset();
+  ready = false;
+  startBrowser();
+}
+
+void WebWindow::Host::startBrowser() {
+  try {
+    if (startup.profileRoot.empty()) {
+      startup.profileRoot = profileRootFolder();
+    }
+    startup.profileFolder =
+        profileFolderFor(startup.profileRoot, startup.executable, startup.attempt);
+    std::error_code error;
+    std::filesystem::create_directories(startup.profileFolder, error);
+    if (error) {
+      const int value = error.value();
+      reportFailure("Create profile folder",
+                    value > 0 ? 0x80070000U | (static_cast<std::uint32_t>(value) & 0xFFFF)
+                              : static_cast<std::uint32_t>(value));
+      return;
+    }
+  } catch (const std::exception& failure) {
+    startup.statusText = failure.what();
+    showSplash();
+    return;
+  }
+
+  logStartupStage(startup, "Create environment", 0);
+  const std::string folder = pathToUtf8(startup.profileFolder);
+  GObjectRef<WebKitWebsiteDataManager> storage(webkit_website_data_manager_new(
+      "base-data-directory", folder.c_str(), "base-cache-directory", folder.c_str(), nullptr));
+  context.reset(webkit_web_context_new_with_website_data_manager(storage.get()));
+  if (!context) {
+    reportFailure("Create environment callback", kFailed);
+    return;
+  }
+  webkit_web_context_register_uri_scheme(
+      context.get(), kScheme,
+      +[](WebKitURISchemeRequest* request, gpointer data) {
+        static_cast<Host*>(data)->serve(request);
+      },
+      this, nullptr);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context.get());
+  webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
+  createController();
+}
+
+// The content filter that refuses every request outside the interface scheme.
+void WebWindow::Host::createController() {
+  logStartupStage(startup, "Create controller", 0);
+  if (owner.recoveryTest && startup.attempt == 0) {
+    reportFailure("Create controller callback", kFailed);
+    return;
+  }
+  const std::filesystem::path store = startup.profileFolder / "content-filters";
+  WebKitUserContentFilterStore* filters =
+      webkit_user_content_filter_store_new(pathToUtf8(store).c_str());
+  constexpr const char* kRules =
+      R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
+      R"({"trigger":{"url-filter":"^muvra-ui:"},"action":{"type":"ignore-previous-rules"}}])";
+  GBytes* rules = g_bytes_new_static(kRules, std::strlen(kRules));
+  struct Pending {
+    std::weak_ptr<bool> alive;
+    Host* host;
+  };
+  webkit_user_content_filter_store_save(
+      filters, "interface-only", rules, nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+        GError* error = nullptr;
+        WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
+            WEBKIT_USER_CONTENT_FILTER_STORE(source), result, &error);
+        const std::shared_ptr<bool> living = pending->alive.lock();
+        if (living && *living) {
+          pending->host->controllerReady(filter, error);
+        }
+        if (filter != nullptr) {
+          webkit_user_content_filter_unref(filter);
+        }
+        if (error != nullptr) {
+          g_error_free(error);
+        }
+        g_object_unref(source);
+      },
+      new Pending{alive, this});
+  g_bytes_unref(rules);
+}
+
+void WebWindow::Host::controllerReady(WebKitUserContentFilter* filter, GError* error) {
+  if (filter == nullptr || error != nullptr) {
+    reportFailure("Create controller callback", kFailed);
+    return;
+  }
+  createView(filter);
+}
+
+void WebWindow::Host::createView(WebKitUserContentFilter* filter) {
+  content.reset(webkit_user_content_manager_new());
+  webkit_user_content_manager_add_filter(content.get(), filter);
+  WebKitUserScript* script =
+      webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content.get(), script);
+  webkit_user_script_unref(script);
+  g_signal_connect(
+      content.get(), "script-message-received::muvra",
+      G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, Host* host) {
+        char* text = jsc_value_to_string(webkit_javascript_result_get_js_value(result));
+        const char* uri =
+            host->view != nullptr ? webkit_web_view_get_uri(WEBKIT_WEB_VIEW(host->view)) : nullptr;
+        host->bridge.onWebMessage(
+            uri != nullptr ? std::optional<std::string>(uri) : std::nullopt,
+            text != nullptr ? std::optional<std::string>(text) : std::nullopt);
+        g_free(text);
+      }),
+      this);
+  webkit_user_content_manager_register_script_message_handler(content.get(), "muvra");
+
+  view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
+                                 "user-content-manager", content.get(), nullptr));
+  if (view == nullptr) {
+    reportFailure("Get browser view", kFailed);
+    return;
+  }
+  WebKitSettings* settings = webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view));
+  webkit_settings_set_enable_developer_extras(settings, FALSE);
+  webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+  GdkRGBA background{11 / 255.0, 9 / 255.0, 12 / 255.0, 1.0};
+  webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(view), &background);
+
+  g_signal_connect(
+      view, "decide-policy",
+      G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                     Host* host) { return host->decidePolicy(decision, type); }),
+      this);
+  g_signal_connect(view, "create", G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*) {
+                     return static_cast<GtkWidget*>(nullptr);
+                   }),
+                   nullptr);
+  g_signal_connect(view, "permission-request",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* request) {
+                     webkit_permission_request_deny(request);
+                     return TRUE;
+                   }),
+                   nullptr);
+  g_signal_connect(view, "context-menu", G_CALLBACK(+[] { return TRUE; }), nullptr);
+  g_signal_connect(view, "script-dialog", G_CALLBACK(+[] { return TRUE; }), nullptr);
+  g_signal_connect(view, "key-press-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventKey* key) -> gboolean {
+                     const bool control = (key->state & GDK_CONTROL_MASK) != 0;
+                     const guint value = gdk_keyval_to_lower(key->keyval);
+                     return key->keyval == GDK_KEY_F5 || key->keyval == GDK_KEY_F12 ||
+                            (control && (value == GDK_KEY_r || value == GDK_KEY_f ||
+                                         value == GDK_KEY_p || value == GDK_KEY_g));
+                   }),
+                   nullptr);
+  g_signal_connect(view, "load-changed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, Host* host) {
+                     host->loadChanged(event);
+                   }),
+                   this);
+  g_signal_connect(view, "load-failed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*, Host* host) {
+                     host->loadFailed = true;
+                     host->startup.statusText = "The embedded interface could not load.";
+                     host->showSplash();
+                     return TRUE;
+                   }),
+                   this);
+  gtk_stack_add_named(GTK_STACK(stack), view, "view");
+  gtk_widget_show(view);
+  gtk_stack_set_visible_child(GTK_STACK(stack), splash);
+  navigate(startPage);
+}
+
+void WebWindow::Host::navigate(const std::string& page) {
+  startPage = page;
+  if (view != nullptr) {
+    ready = false;
+    loadFailed = false;
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), (interfaceOrigin() + page).c_str());
+  }
+}
+
+void WebWindow::Host::loadChanged(WebKitLoadEvent event) {
+  // A failed load also finishes; its text stays on the splash.
+  if (event != WEBKIT_LOAD_FINISHED || loadFailed) {
+    return;
+  }
+  startup.statusText.clear();
+  ready = true;
+  logStartupStage(startup, "Ready", 0);
+  gtk_stack_set_visible_child(GTK_STACK(stack), view);
+  if (onReady) {
+    onReady();
+  }
+}
+
+gboolean WebWindow::Host::decidePolicy(WebKitPolicyDecision* decision,
+                                       WebKitPolicyDecisionType type) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri == nullptr || !isAllowedNavigation(uri)) {
+      webkit_policy_decision_ignore(decision);
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+void WebWindow::Host::serve(WebKitURISchemeRequest* request) {
+  const char* uri = webkit_uri_scheme_request_get_uri(request);
+  const ResourceResponse answer = respondToRequest(uri != nullptr ? uri : "");
+  GInputStream* body =
+      g_memory_input_stream_new_from_data(answer.body.data(), answer.body.size(), nullptr);
+  WebKitURISchemeResponse* response =
+      webkit_uri_scheme_response_new(body, static_cast<gint64>(answer.body.size()));
+  webkit_uri_scheme_response_set_status(response, static_cast<guint>(answer.status),
+                                        answer.reason.c_str());
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  std::string_view lines = answer.headers;
+  while (!lines.empty()) {
+    const std::size_t end = std::min(lines.find("\r\n"), lines.size());
+    const std::string_view line = lines.substr(0, end);
+    const std::size_t colon = line.find(": ");
+    soup_message_headers_append(headers, std::string(line.substr(0, colon)).c_str(),
+                                std::string(line.substr(colon + 2)).c_str());
+    lines.remove_prefix(std::min(lines.size(), end + 2));
+  }
+  const std::string_view type = answer.headers.substr(14, answer.headers.find(';') - 14);
+  webkit_uri_scheme_response_set_content_type(response, std::string(type).c_str());
+  webkit_uri_scheme_response_set_http_headers(response, headers);
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+  g_object_unref(body);
+}
+
+void WebWindow::Host::postToPage(const nlohmann::json& value) {
+  if (view == nullptr || startup.closing) {
+    return;
+  }
+  const std::string text = utf16ToUtf8(serializeForPage(value));
+  const std::string script = "window.__muvraDeliver(" + text + ");";
+  webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), script.c_str(),
+                                      static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+                                      nullptr, nullptr);
+}
+
+WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {
+  host_->startup.executable = modulePath();
+  host_->startup.lastStage = "Waiting";
+}
+
+WebWindow::~WebWindow() = default;
+
+void WebWindow::setOnClose(std::function<void()> onClose) {
+  host_->onClose = std::move(onClose);
+}
+
+void WebWindow::setDispatcher(Dispatcher dispatcher) {
+  host_->bridge.setDispatcher(std::move(dispatcher));
+}
+
+const Dispatcher& WebWindow::dispatcher() const {
+  return host_->bridge.dispatcher();
+}
+
+void WebWindow::setOnReady(std::function<void()> onReady) {
+  host_->onReady = std::move(onReady);
+}
+
+bool WebWindow::open(const std::string& startPage) {
+  host_->startPage = startPage;
+  if (!host_->createWindow()) {
+    return false;
+  }
+  if (!testMode || startupTest) {
+    gtk_widget_show_all(host_->window);
+  } else {
+    gtk_widget_show_all(host_->stack);
+  }
+  host_->startBrowser();
+  return true;
+}
+
+void WebWindow::replyResult(std::int32_t id, const nlohmann::json& result) {
+  host_->bridge.replyResult(id, result);
+}
+
+void WebWindow::executeScript(const std::string& script) {
+  if (host_->view != nullptr) {
+    webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(host_->view), script.c_str(),
+                                        static_cast<gssize>(script.size()), nullptr, nullptr,
+                                        nullptr, nullptr, nullptr);
+  }
+}
+
+void WebWindow::capture(const std::filesystem::path& file, std::function<void(bool)> done) {
+  if (host_->window != nullptr && !gtk_widget_get_visible(host_->window)) {
+    gtk_widget_show_all(host_->window);
+  }
+  if (host_->view == nullptr) {
+    done(false);
+    return;
+  }
+  struct Pending {
+    std::string file;
+    std::function<void(bool)> done;
+  };
+  webkit_web_view_get_snapshot(
+      WEBKIT_WEB_VIEW(host_->view), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,
+      nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+        cairo_surface_t* surface =
+            webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        bool written = false;
+        if (surface != nullptr) {
+          written =
+              cairo_surface_write_to_png(surface, pending->file.c_str()) == CAIRO_STATUS_SUCCESS;
+          cairo_surface_destroy(surface);
+        }
+        pending->done(written);
+      },
+      new Pending{pathToUtf8(file), std::move(done)});
+}
+
+void WebWindow::processEvents() {
+  Host::processEvents();
+}
+
+bool WebWindow::closing() const {
+  return host_->startup.closing;
+}
+
+unsigned WebWindow::attempt() const {
+  return host_->startup.attempt;
+}
+
+std::string WebWindow::startupSummary() const {
+  return muvra::startupSummary(host_->startup);
+}
+
+}  // namespace muvra

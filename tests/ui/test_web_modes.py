@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""The real Linux program's web modes under Xvfb: the three automated tests and a clean close."""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
+import program  # noqa: E402
+
+PROGRAM = None
+PASS = "PASS: WebView2 launcher"
+
+
+def read(path):
+    with open(path) as text:
+        return text.read()
+
+
+class WebModesTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = program.temporary_folder(self)
+        self.copy = PROGRAM.copy_into(self.folder)
+        self.profiles = os.path.join(self.folder, "profiles")
+        self.environment = dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=self.profiles,
+                                GTK_OVERLAY_SCROLLING="0")
+
+    def command(self, arguments):
+        return ["xvfb-run", "-a", self.copy] + arguments
+
+    def run_mode(self, option):
+        done = subprocess.run(self.command([option]), capture_output=True, text=True,
+                              env=self.environment, stdin=subprocess.DEVNULL, timeout=120)
+        return done.returncode, done.stdout, done.stderr
+
+    def log_lines(self):
+        (log,) = [name for name in os.listdir(self.profiles) if name.endswith("-startup.log")]
+        with open(os.path.join(self.profiles, log)) as text:
+            return [line.split(" ", 1)[1] for line in text.read().splitlines()]
+
+    def test_ui_test_passes_and_captures_the_page(self):
+        status, out, err = self.run_mode("--web-ui-test")
+        self.assertEqual((status, err), (0, ""), out)
+        self.assertTrue(out.startswith(PASS) and out.endswith(".\n"), out)
+        with open(os.path.join(self.folder, "muvra-launcher-preview.png"), "rb") as image:
+            self.assertEqual(image.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(self.log_lines(), ["attempt=0 stage=Create environment code=0x00000000",
+                                            "attempt=0 stage=Create controller code=0x00000000",
+                                            "attempt=0 stage=Ready code=0x00000000"])
+
+    def test_recovery_test_restarts_once_on_a_recovery_profile(self):
+        status, out, err = self.run_mode("--web-recovery-test")
+        self.assertEqual(status, 0, out + err)
+        self.assertTrue(out.startswith(PASS))
+        lines = self.log_lines()
+        self.assertEqual(lines[2], "attempt=0 stage=Create controller callback code=0x80004005")
+        self.assertEqual(lines[-1], "attempt=1 stage=Ready code=0x00000000")
+        (key,) = [name for name in os.listdir(self.profiles) if not name.endswith(".log")]
+        folders = sorted(os.listdir(os.path.join(self.profiles, key)))
+        self.assertEqual(len(folders), 2)
+        self.assertEqual(folders[0], "Default")
+        self.assertTrue(folders[1].startswith("Recovery-"))
+
+    def test_startup_test_passes(self):
+        status, out, _ = self.run_mode("--web-startup-test")
+        self.assertEqual(status, 0, out)
+        self.assertTrue(out.startswith(PASS))
+
+    def test_refused_profile_root_fails_with_the_summary(self):
+        self.environment["MUVRA_WEBVIEW2_PROFILE_ROOT"] = "relative/profiles"
+        # No page ever reports, so this is the run that ends at the 45-second limit.
+        status, out, err = self.run_mode("--web-ui-test")
+        self.assertEqual(status, 1)
+        self.assertEqual(out, "FAIL: WebView2 launcher UI test.\n")
+        self.assertEqual(err, "Waiting 0x00000000: The WebView2 profile override must be an "
+                              "absolute folder path.\n")
+
+    def test_termination_closes_the_window_cleanly(self):
+        for arguments in ([], ["--web-preview"]):
+            with self.subTest(arguments=arguments):
+                launcher = subprocess.Popen(self.command(arguments), env=self.environment,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+                self.addCleanup(launcher.kill)
+                log = None
+                while launcher.poll() is None and log is None:
+                    names = os.listdir(self.profiles) if os.path.isdir(self.profiles) else []
+                    logs = [n for n in names if n.endswith("-startup.log")]
+                    if logs and "stage=Ready" in read(os.path.join(self.profiles, logs[0])):
+                        log = logs[0]
+                    else:
+                        time.sleep(0.05)
+                self.assertIsNotNone(log, "the page never loaded")
+                pid = subprocess.run(["pgrep", "-P", str(launcher.pid)], capture_output=True,
+                                     text=True).stdout.split()
+                children = [p for p in pid if os.path.basename(os.readlink(f"/proc/{p}/exe"))
+                            == os.path.basename(self.copy)]
+                self.assertEqual(len(children), 1)
+                os.kill(int(children[0]), signal.SIGTERM)
+                self.assertEqual(launcher.wait(timeout=60), 0)
+                shutil.rmtree(self.profiles, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    program.main(sys.modules[__name__])
