@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """A fake GitHub for the tests: a real TLS server on loopback.
 
-Usage: fake_github.py FOLDER. It makes a test CA and certificates in FOLDER, listens on
-127.0.0.1 on a free port and prints "PORT <n>" once it accepts connections. Each request is
+Usage: fake_github.py FOLDER [PORT]. It makes a test CA and certificates in FOLDER, listens on
+127.0.0.1 on PORT (default: a free port) and prints "PORT <n>" once it accepts connections. Each request is
 answered from FOLDER/routes.json (read per request) and logged, before it is answered, as one
 JSON line in FOLDER/requests.jsonl.
 
@@ -128,7 +128,8 @@ def main():
             sock.context = contexts["untrusted"]
 
     contexts["trusted"].sni_callback = choose
-    server = QuietServer(("127.0.0.1", 0), Handler)
+    port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    server = QuietServer(("127.0.0.1", port), Handler)
     server.daemon_threads = True
     server.folder = folder
     server.log_lock = threading.Lock()
