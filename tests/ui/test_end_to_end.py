@@ -37,6 +37,18 @@ def windows_program(size, fill):
     return bytes(data)
 
 
+def processes_of(executable):
+    """The ids of the running processes of exactly this executable file."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == executable:
+                found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
 def bind(test, source, target):
     subprocess.run(["mount", "--bind", source, target], check=True)
     test.addCleanup(subprocess.run, ["umount", target], check=True)
@@ -91,10 +103,8 @@ class EndToEndTest(unittest.TestCase):
             time.sleep(0.05)
 
     def close(self, launcher):
-        children = subprocess.run(["pgrep", "-x", os.path.basename(self.copy)], capture_output=True,
-                                  text=True).stdout.split()
-        self.assertEqual(len(children), 1)
-        os.kill(int(children[0]), signal.SIGTERM)
+        (pid,) = processes_of(self.copy)
+        os.kill(pid, signal.SIGTERM)
         self.assertEqual(launcher.wait(timeout=60), 0)
 
     def parts(self):
@@ -127,9 +137,8 @@ class EndToEndTest(unittest.TestCase):
         launcher = self.start()
         self.await_condition(lambda: any(os.path.getsize(os.path.join(os.path.dirname(self.installed), p))
                                          for p in self.parts()), "the download never began")
-        children = subprocess.run(["pgrep", "-x", os.path.basename(self.copy)], capture_output=True,
-                                  text=True).stdout.split()
-        os.kill(int(children[0]), signal.SIGTERM)
+        (pid,) = processes_of(self.copy)
+        os.kill(pid, signal.SIGTERM)
         open(gate, "w").close()  # the next block shows the worker that it was cancelled
         self.assertEqual(launcher.wait(timeout=60), 0)
         self.assertEqual(self.installed_bytes(), old)
