@@ -7,12 +7,28 @@ import subprocess
 import sys
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
 import program  # noqa: E402
 
 PROGRAM = None
 PASS = "PASS: WebView2 launcher"
+
+
+def read_png(path):
+    """Width, height and the decompressed scan lines of a PNG file."""
+    with open(path, "rb") as image:
+        data = image.read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    width, height = int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big")
+    chunks, at = b"", 8
+    while at < len(data):
+        length = int.from_bytes(data[at:at + 4], "big")
+        if data[at + 4:at + 8] == b"IDAT":
+            chunks += data[at + 8:at + 8 + length]
+        at += 12 + length
+    return width, height, zlib.decompress(chunks)
 
 
 def read(path):
@@ -45,8 +61,9 @@ class WebModesTest(unittest.TestCase):
         status, out, err = self.run_mode("--web-ui-test")
         self.assertEqual((status, err), (0, ""), out)
         self.assertTrue(out.startswith(PASS) and out.endswith(".\n"), out)
-        with open(os.path.join(self.folder, "muvra-launcher-preview.png"), "rb") as image:
-            self.assertEqual(image.read(8), b"\x89PNG\r\n\x1a\n")
+        width, height, pixels = read_png(os.path.join(self.folder, "muvra-launcher-preview.png"))
+        self.assertEqual((width, height), (540, 650))
+        self.assertGreater(len(set(pixels)), 16, "the capture is one flat colour")
         self.assertEqual(self.log_lines(), ["attempt=0 stage=Create environment code=0x00000000",
                                             "attempt=0 stage=Create controller code=0x00000000",
                                             "attempt=0 stage=Ready code=0x00000000"])
@@ -77,6 +94,15 @@ class WebModesTest(unittest.TestCase):
         self.assertEqual(out, "FAIL: WebView2 launcher UI test.\n")
         self.assertEqual(err, "Waiting 0x00000000: The WebView2 profile override must be an "
                               "absolute folder path.\n")
+
+    def test_unwritable_profile_root_fails_after_the_recovery_attempt(self):
+        with open(self.profiles, "w") as blocker:
+            blocker.write("a file where the profile root should be")
+        status, out, err = self.run_mode("--web-ui-test")
+        self.assertEqual((status, out), (1, "FAIL: WebView2 launcher UI test.\n"))
+        self.assertTrue(err.startswith("Create profile folder 0x8007"), err)
+        self.assertIn("\nStage: Create profile folder\nWindows error: 0x8007", err)
+        self.assertIn("The browser runtime could not finish starting.", err)
 
     def test_termination_closes_the_window_cleanly(self):
         for arguments in ([], ["--web-preview"]):
