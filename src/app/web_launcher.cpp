@@ -65,6 +65,7 @@ void installTestHooks(WebWindow& window, TestRun& run) {
 int runWebLauncher(WebMode mode) {
   const bool testMode =
       mode == WebMode::UiTest || mode == WebMode::RecoveryTest || mode == WebMode::StartupTest;
+  TestRun run;  // outlives the window, whose capture may still report while it is torn down
   auto owned = std::make_unique<WebWindow>();
   WebWindow& window = *owned;
   window.recoveryTest = mode == WebMode::RecoveryTest;
@@ -79,7 +80,6 @@ int runWebLauncher(WebMode mode) {
     loader->shutdown();
     return 1;
   }
-  TestRun run;
   if (testMode) {
     installTestHooks(window, run);
   }

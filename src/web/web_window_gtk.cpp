@@ -76,6 +76,9 @@ struct WebWindow::Host {
     for (const guint source : signalSources) {
       g_source_remove(source);
     }
+    if (restartSource != 0) {
+      g_source_remove(restartSource);
+    }
     if (window != nullptr) {
       gtk_widget_destroy(window);
     }
@@ -126,6 +129,7 @@ struct WebWindow::Host {
   GObjectRef<WebKitUserContentManager> content;
   GtkWidget* view = nullptr;
   std::vector<guint> signalSources;
+  guint restartSource = 0;
 };
 
 bool WebWindow::Host::createWindow() {
@@ -223,11 +227,15 @@ void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) 
   const StartupOutcome outcome = reportStartupFailure(startup, stage, code);
   showSplash();
   if (outcome == StartupOutcome::Restart) {
-    std::weak_ptr<bool> living = alive;
-    g_idle_add_full(
+    if (restartSource != 0) {
+      return;
+    }
+    restartSource = g_idle_add_full(
         G_PRIORITY_DEFAULT,
         +[](gpointer data) -> gboolean {
-          static_cast<Host*>(data)->restart();
+          Host* host = static_cast<Host*>(data);
+          host->restartSource = 0;
+          host->restart();
           return G_SOURCE_REMOVE;
         },
         this, nullptr);
