@@ -31,6 +31,15 @@
   var cancelButton = byId('cancelBtn');
   var inFlight = false;
 
+  // Writes only what changed, so an unchanged state costs the page no layout or paint.
+  function setText(element, text) {
+    if (element.textContent !== text) element.textContent = text;
+  }
+
+  function setProperty(element, name, value) {
+    if (element[name] !== value) element[name] = value;
+  }
+
   function detailText(s) {
     if (s.total) {
       return (s.downloaded / MIB).toFixed(1) + ' / ' + (s.total / MIB).toFixed(1) +
@@ -40,18 +49,19 @@
   }
 
   function draw(s) {
-    title.textContent = Object.prototype.hasOwnProperty.call(TITLES, s.phase) ? TITLES[s.phase] : 'Muvra';
-    message.textContent = s.message || '';
-    latest.textContent = s.latestVersion || 'Not checked';
-    installed.textContent = s.canLaunch ? 'Verified' : 'Not verified';
-    launchButton.disabled = !s.canLaunch || Boolean(s.busy);
-    checkButton.disabled = Boolean(s.busy);
-    cancelButton.hidden = !s.busy;
-    area.hidden = !(s.busy || s.progress > 0);
-    progress.value = s.progress || 0;
-    detail.textContent = detailText(s);
-    badge.textContent = s.busy ? 'Working' : (s.canLaunch ? 'Ready' : 'Launcher');
-    badge.dataset.state = s.phase === 'error' ? 'error' : (s.canLaunch ? 'ready' : 'connecting');
+    setText(title, Object.prototype.hasOwnProperty.call(TITLES, s.phase) ? TITLES[s.phase] : 'Muvra');
+    setText(message, s.message || '');
+    setText(latest, s.latestVersion || 'Not checked');
+    setText(installed, s.canLaunch ? 'Verified' : 'Not verified');
+    setProperty(launchButton, 'disabled', !s.canLaunch || Boolean(s.busy));
+    setProperty(checkButton, 'disabled', Boolean(s.busy));
+    setProperty(cancelButton, 'hidden', !s.busy);
+    setProperty(area, 'hidden', !(s.busy || s.progress > 0));
+    setProperty(progress, 'value', s.progress || 0);
+    setText(detail, detailText(s));
+    setText(badge, s.busy ? 'Working' : (s.canLaunch ? 'Ready' : 'Launcher'));
+    var state = s.phase === 'error' ? 'error' : (s.canLaunch ? 'ready' : 'connecting');
+    if (badge.dataset.state !== state) badge.dataset.state = state;
   }
 
   function refresh() {
