@@ -50,9 +50,13 @@ ResourceResponse respondToRequest(std::string_view uri) {
   if (file == nullptr) {
     return {};
   }
+  return fileResponse(*file, embeddedResource(file->resourceId));
+}
+
+ResourceResponse fileResponse(const InterfaceFile& file,
+                              const std::optional<std::span<const std::uint8_t>>& bytes) {
   ResourceResponse response;
-  response.headers = fileHeaders(contentTypeFor(file->path));
-  const std::optional<std::span<const std::uint8_t>> bytes = embeddedResource(file->resourceId);
+  response.headers = fileHeaders(contentTypeFor(file.path));
   if (!bytes || bytes->empty()) {
     response.status = 404;
     response.reason = "Not Found";

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,6 +50,10 @@ struct ResourceResponse {
 // The answer to one request of the browser view: the embedded file, 404 when its bytes are
 // missing, 403 "Blocked" for everything else.
 ResourceResponse respondToRequest(std::string_view uri);
+
+// The answer for a known file whose bytes were looked up (none: 404 with its content type).
+ResourceResponse fileResponse(const InterfaceFile& file,
+                              const std::optional<std::span<const std::uint8_t>>& bytes);
 
 // Whether the view may navigate to `uri`: only the two pages, exactly.
 bool isAllowedNavigation(std::string_view uri);

@@ -85,6 +85,18 @@ TEST(InterfaceFilesTest, EverythingElseIsBlocked) {
   }
 }
 
+TEST(InterfaceFilesTest, MissingBytesAnswer404WithTheContentType) {
+  for (const InterfaceFile& file : kInterfaceFiles) {
+    const ResourceResponse response = fileResponse(file, std::nullopt);
+    EXPECT_EQ(response.status, 404) << file.path;
+    EXPECT_EQ(response.reason, "Not Found");
+    EXPECT_EQ(response.headers, fileHeaders(contentTypeFor(file.path)));
+    EXPECT_TRUE(response.body.empty());
+  }
+  const ResourceResponse empty = fileResponse(kInterfaceFiles[1], std::span<const std::uint8_t>());
+  EXPECT_EQ(empty.status, 404);
+}
+
 TEST(InterfaceFilesTest, ContentTypeByFirstMatch) {
   EXPECT_EQ(contentTypeFor("images/a.png"), "image/png");
   EXPECT_EQ(contentTypeFor("x.png.css"), "image/png");
