@@ -12,11 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "base/path_text.h"
 #include "support/fake_github.h"
 #include "support/temporary_folder.h"
 #include "support/windows_program.h"
-#include "update/https_client.h"
 #include "update/release.h"
 #include "web/web_loader.h"
 
@@ -50,23 +48,9 @@ Release writeAsset(const fs::path& folder, std::uint64_t size) {
   return release;
 }
 
-std::string routeKey(const std::string& url) {
-  const auto target = muvra::splitHttpsUrl(url);
-  return target->host + " " + target->pathAndQuery;
-}
-
 json routeFor(const fs::path& folder, const Release& release) {
-  const std::string assetUrl = muvra::assetDownloadPrefix() + release.tag + "/muvra.exe";
-  const json document = {{"tag_name", release.tag},
-                         {"draft", false},
-                         {"prerelease", false},
-                         {"assets",
-                          {{{"name", "muvra.exe"},
-                            {"size", release.size},
-                            {"browser_download_url", assetUrl},
-                            {"digest", "sha256:" + release.digest}}}}};
-  return {{routeKey(muvra::latestReleaseUrl()), {{"body", document.dump()}}},
-          {routeKey(assetUrl), {{"body_file", muvra::pathToUtf8(folder / release.tag)}}}};
+  return muvra::testing::releaseRoutes(release.tag, release.size, release.digest,
+                                       folder / release.tag);
 }
 
 // One check into an empty loader folder; true when it ended ready.

@@ -48,6 +48,18 @@ def main(test_module):
     unittest.main(module=test_module, argv=[sys.argv[0]] + rest, verbosity=2)
 
 
+def processes_of(executable):
+    """The ids of the running processes of exactly this executable file."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == executable:
+                found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
 def temporary_folder(test):
     folder = tempfile.mkdtemp(prefix="muvra-entry-")
     test.addCleanup(shutil.rmtree, folder, ignore_errors=True)

@@ -8,7 +8,10 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "base/path_text.h"
+#include "update/https_client.h"
 #include "update/https_client_testing.h"
+#include "update/release.h"
 
 namespace muvra::testing {
 
@@ -66,6 +69,32 @@ nlohmann::json FakeGitHub::requests() const {
     list.push_back(nlohmann::json::parse(line));
   }
   return list;
+}
+
+std::string routeKey(const std::string& url) {
+  const std::optional<HttpsTarget> target = splitHttpsUrl(url);
+  return target->host + " " + target->pathAndQuery;
+}
+
+nlohmann::json releaseRoutes(const std::string& tag,
+                             std::uint64_t size,
+                             const std::string& digest,
+                             const std::filesystem::path& served,
+                             const nlohmann::json& assetRoute,
+                             const nlohmann::json& releaseChanges) {
+  const std::string url = assetDownloadPrefix() + tag + "/muvra.exe";
+  nlohmann::json release = {{"tag_name", tag},
+                            {"draft", false},
+                            {"prerelease", false},
+                            {"assets",
+                             {{{"name", "muvra.exe"},
+                               {"size", size},
+                               {"browser_download_url", url},
+                               {"digest", "sha256:" + digest}}}}};
+  release.merge_patch(releaseChanges);
+  nlohmann::json route = {{"body_file", pathToUtf8(served)}};
+  route.merge_patch(assetRoute);
+  return {{routeKey(latestReleaseUrl()), {{"body", release.dump()}}}, {routeKey(url), route}};
 }
 
 }  // namespace muvra::testing

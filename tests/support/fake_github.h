@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -29,5 +30,17 @@ class FakeGitHub {
   int pid_ = -1;
   int port_ = 0;
 };
+
+// The "host path" key under which the route of an https address is found.
+std::string routeKey(const std::string& url);
+
+// Routes that publish the file `served` (`size` bytes, SHA-256 `digest`) as the latest release
+// `tag`; `assetRoute` and `releaseChanges` are merged into the asset route and the document.
+nlohmann::json releaseRoutes(const std::string& tag,
+                             std::uint64_t size,
+                             const std::string& digest,
+                             const std::filesystem::path& served,
+                             const nlohmann::json& assetRoute = nlohmann::json::object(),
+                             const nlohmann::json& releaseChanges = nlohmann::json::object());
 
 }  // namespace muvra::testing

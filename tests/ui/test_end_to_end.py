@@ -37,18 +37,6 @@ def windows_program(size, fill):
     return bytes(data)
 
 
-def processes_of(executable):
-    """The ids of the running processes of exactly this executable file."""
-    found = []
-    for entry in os.listdir("/proc"):
-        try:
-            if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == executable:
-                found.append(int(entry))
-        except OSError:
-            pass
-    return found
-
-
 def bind(test, source, target):
     subprocess.run(["mount", "--bind", source, target], check=True)
     test.addCleanup(subprocess.run, ["umount", target], check=True)
@@ -103,7 +91,7 @@ class EndToEndTest(unittest.TestCase):
             time.sleep(0.05)
 
     def close(self, launcher):
-        (pid,) = processes_of(self.copy)
+        (pid,) = program.processes_of(self.copy)
         os.kill(pid, signal.SIGTERM)
         self.assertEqual(launcher.wait(timeout=60), 0)
 
@@ -137,7 +125,7 @@ class EndToEndTest(unittest.TestCase):
         launcher = self.start()
         self.await_condition(lambda: any(os.path.getsize(os.path.join(os.path.dirname(self.installed), p))
                                          for p in self.parts()), "the download never began")
-        (pid,) = processes_of(self.copy)
+        (pid,) = program.processes_of(self.copy)
         os.kill(pid, signal.SIGTERM)
         open(gate, "w").close()  # the next block shows the worker that it was cancelled
         self.assertEqual(launcher.wait(timeout=60), 0)

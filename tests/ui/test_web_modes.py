@@ -120,12 +120,8 @@ class WebModesTest(unittest.TestCase):
                     else:
                         time.sleep(0.05)
                 self.assertIsNotNone(log, "the page never loaded")
-                pid = subprocess.run(["pgrep", "-P", str(launcher.pid)], capture_output=True,
-                                     text=True).stdout.split()
-                children = [p for p in pid if os.path.basename(os.readlink(f"/proc/{p}/exe"))
-                            == os.path.basename(self.copy)]
-                self.assertEqual(len(children), 1)
-                os.kill(int(children[0]), signal.SIGTERM)
+                (pid,) = program.processes_of(self.copy)
+                os.kill(pid, signal.SIGTERM)
                 self.assertEqual(launcher.wait(timeout=60), 0)
                 shutil.rmtree(self.profiles, ignore_errors=True)
 

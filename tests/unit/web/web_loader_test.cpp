@@ -49,11 +49,6 @@ class RecordingWindow : public LauncherWindow {
   std::vector<std::pair<std::int32_t, json>> replies;
 };
 
-std::string routeKey(const std::string& url) {
-  const std::optional<HttpsTarget> target = splitHttpsUrl(url);
-  return target->host + " " + target->pathAndQuery;
-}
-
 class WebLoaderTest : public ::testing::Test {
  public:
   WebLoaderTest() {
@@ -71,19 +66,8 @@ class WebLoaderTest : public ::testing::Test {
                const json& releaseChanges = json::object()) {
     const fs::path served = folder / ("served-" + tag);
     writeFile(served, asset);
-    const std::string url = assetDownloadPrefix() + tag + "/muvra.exe";
-    json release = {{"tag_name", tag},
-                    {"draft", false},
-                    {"prerelease", false},
-                    {"assets",
-                     {{{"name", "muvra.exe"},
-                       {"size", asset.size()},
-                       {"browser_download_url", url},
-                       {"digest", "sha256:" + testing::sha256Hex(asset)}}}}};
-    release.merge_patch(releaseChanges);
-    json route = {{"body_file", pathToUtf8(served)}};
-    route.merge_patch(assetRoute);
-    routes = {{routeKey(latestReleaseUrl()), {{"body", release.dump()}}}, {routeKey(url), route}};
+    routes = testing::releaseRoutes(tag, asset.size(), testing::sha256Hex(asset), served,
+                                    assetRoute, releaseChanges);
     github.setRoutes(routes);
   }
 
@@ -347,13 +331,13 @@ INSTANTIATE_TEST_SUITE_P(
                       return true;
                     },
                     statusFailureSentence(404)},
-        FailureCase{
-            "malformedReleaseDocument",
-            [](WebLoaderTest& test) {
-              test.github.setRoutes({{routeKey(latestReleaseUrl()), {{"body", "{\"tag\":"}}}});
-              return true;
-            },
-            "Windows could not read the GitHub release metadata."},
+        FailureCase{"malformedReleaseDocument",
+                    [](WebLoaderTest& test) {
+                      test.github.setRoutes(
+                          {{testing::routeKey(latestReleaseUrl()), {{"body", "{\"tag\":"}}}});
+                      return true;
+                    },
+                    "Windows could not read the GitHub release metadata."},
         FailureCase{"prerelease",
                     [](WebLoaderTest& test) {
                       test.publish("v2", test.kSecond, {}, {{"prerelease", true}});
