@@ -16,12 +16,16 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
 import program  # noqa: E402
+import screen  # noqa: E402
 
 PROGRAM = None
 FAKE_GITHUB = os.path.join(os.path.dirname(__file__), "..", "support", "fake_github.py")
 HOSTS = ("api.github.com", "github.com", "objects.githubusercontent.com")
 OWNER, NAME = "muvra-app", "muvra"
 INSIDE = "MUVRA_END_TO_END_NAMESPACE"
+WINDOW = (0, 0, 540, 650)  # where the launcher's window opens on a screen without a window manager
+CHECK_BUTTON = (270, 504)  # "Check for updates" on the ready page
+SCREENSHOTS = None
 
 
 def windows_program(size, fill):
@@ -77,8 +81,9 @@ class EndToEndTest(unittest.TestCase):
         with open(os.path.join(self.server_folder, "routes.json"), "w") as out:
             json.dump(routes, out)
 
-    def start(self):
-        launcher = subprocess.Popen(["xvfb-run", "-a", self.copy], env=self.environment,
+    def start(self, fbdir=None):
+        command = screen.xvfb_command(fbdir, [self.copy]) if fbdir else ["xvfb-run", "-a", self.copy]
+        launcher = subprocess.Popen(command, env=self.environment,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         self.addCleanup(launcher.kill)
@@ -89,6 +94,23 @@ class EndToEndTest(unittest.TestCase):
         while not condition():
             self.assertLess(time.monotonic(), deadline, what)
             time.sleep(0.05)
+
+    def page_ready(self):
+        profiles = self.environment["MUVRA_WEBVIEW2_PROFILE_ROOT"]
+        logs = [n for n in os.listdir(profiles) if n.endswith("-startup.log")] \
+            if os.path.isdir(profiles) else []
+        with open(os.path.join(profiles, logs[0])) if logs else open(os.devnull) as log:
+            return "stage=Ready" in log.read()
+
+    def click(self, x, y):
+        """A real pointer click on the launcher's display."""
+        (pid,) = program.processes_of(self.copy)
+        with open(f"/proc/{pid}/environ", "rb") as environ:
+            settings = dict(item.decode().split("=", 1) for item in environ.read().split(b"\0")
+                            if b"=" in item)
+        display = {k: settings[k] for k in ("DISPLAY", "XAUTHORITY") if k in settings}
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True,
+                       env=dict(os.environ, **display))
 
     def close(self, launcher):
         (pid,) = program.processes_of(self.copy)
@@ -132,6 +154,49 @@ class EndToEndTest(unittest.TestCase):
         self.assertEqual(self.installed_bytes(), old)
         self.assertEqual(self.parts(), [])
 
+    def test_every_phase_is_shown_in_the_window(self):
+        # Both answers are held halfway until the test opens their gate, so each phase stays on
+        # screen until its screenshot is taken.
+        fbdir = os.path.join(self.folder, "screen")
+        os.mkdir(fbdir)
+        api_gate, asset_gate = (os.path.join(self.folder, name) for name in ("api", "asset"))
+        asset = windows_program(2 << 20, b"p")
+        self.publish("v9", asset, {"mode": "gate", "gate": asset_gate})
+        with open(os.path.join(self.server_folder, "routes.json")) as text:
+            routes = json.load(text)
+        api = f"api.github.com /repos/{OWNER}/{NAME}/releases/latest"
+        routes[api].update(mode="gate", gate=api_gate)
+        with open(os.path.join(self.server_folder, "routes.json"), "w") as out:
+            json.dump(routes, out)
+        launcher = self.start(fbdir)
+        self.await_condition(self.page_ready, "the page never loaded")
+        shots = {}
+
+        def shoot(name, differs_from=None):
+            # Saved at once, so a later failure still leaves the phases before it to look at.
+            shots[name] = screen.settled(fbdir, WINDOW, differs_from)
+            shots[name].save_png(os.path.join(SCREENSHOTS, f"launcher-{name}.png"))
+            return shots[name]
+
+        shoot("checking")
+        open(api_gate, "w").close()
+        self.await_condition(lambda: any(os.path.getsize(os.path.join(os.path.dirname(self.installed), p))
+                                         for p in self.parts()), "the download never began")
+        shoot("downloading", shots["checking"])
+        open(asset_gate, "w").close()
+        self.await_condition(lambda: self.installed_bytes() == asset, "the release was not installed")
+        shoot("ready", shots["downloading"])
+        routes[api] = {"status": 404, "body": "{}"}
+        with open(os.path.join(self.server_folder, "routes.json"), "w") as out:
+            json.dump(routes, out)
+        self.click(*CHECK_BUTTON)
+        shoot("failed-check", shots["ready"])
+        self.close(launcher)
+        for name, image in shots.items():
+            self.assertGreater(image.colours(), 16, f"the {name} screenshot is one flat colour")
+        self.assertEqual(len({bytes(b"".join(image.rows)) for image in shots.values()}), len(shots))
+        self.assertEqual(self.installed_bytes(), asset)
+
 
 def main():
     if os.environ.get(INSIDE) != "1":
@@ -144,6 +209,8 @@ def main():
         return subprocess.run(["unshare", "--net", "--mount", "--propagation", "private",
                                sys.executable] + sys.argv).returncode
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    global SCREENSHOTS
+    SCREENSHOTS = os.path.join(os.getcwd(), "window-screenshots")
     program.main(sys.modules[__name__])
     return 0
 

@@ -1,0 +1,75 @@
+"""Screenshots of an Xvfb screen, read from the frame buffer file Xvfb keeps with -fbdir."""
+import os
+import struct
+import time
+import zlib
+
+WIDTH, HEIGHT = 800, 700
+
+
+def xvfb_command(fbdir, command):
+    """`command` under its own Xvfb whose screen 0 is mirrored as an XWD file in `fbdir`."""
+    return ["xvfb-run", "-a", "-s", f"-screen 0 {WIDTH}x{HEIGHT}x24 -fbdir {fbdir}"] + command
+
+
+class Image:
+    def __init__(self, width, height, rows):
+        self.width, self.height, self.rows = width, height, rows  # rows: RGB bytes per line
+
+    def crop(self, left, top, width, height):
+        return Image(width, height, [row[left * 3:(left + width) * 3]
+                                     for row in self.rows[top:top + height]])
+
+    def colours(self):
+        return len({row[i:i + 3] for row in self.rows for i in range(0, len(row), 3)})
+
+    def save_png(self, path):
+        def chunk(kind, data):
+            return (struct.pack(">I", len(data)) + kind + data +
+                    struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)
+        pixels = zlib.compress(b"".join(b"\0" + row for row in self.rows))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) +
+                      chunk(b"IEND", b""))
+
+
+def grab(fbdir):
+    """The screen as it is now (a 24-bit TrueColor XWD frame buffer)."""
+    with open(os.path.join(fbdir, "Xvfb_screen0"), "rb") as frame:
+        data = frame.read()
+    fields = struct.unpack(">25I", data[:100])
+    header_size, width, height = fields[0], fields[4], fields[5]
+    byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
+    colours = fields[19]
+    assert bits_per_pixel == 32, "the frame buffer is not 32 bits per pixel"
+    start = header_size + colours * 12
+    red, green, blue = (2, 1, 0) if byte_order == 0 else (1, 2, 3)
+    rows = []
+    for y in range(height):
+        line = data[start + y * bytes_per_line:start + y * bytes_per_line + width * 4]
+        row = bytearray(width * 3)
+        row[0::3], row[1::3], row[2::3] = line[red::4], line[green::4], line[blue::4]
+        rows.append(bytes(row))
+    return Image(width, height, rows)
+
+
+def settled(fbdir, region, differs_from=None, deadline=60):
+    """The region once it has stopped changing (and differs from `differs_from` when given)."""
+    limit = time.monotonic() + deadline
+    previous, unchanged = None, 0
+    while True:
+        assert time.monotonic() < limit, "the screen never settled"
+        if os.path.exists(os.path.join(fbdir, "Xvfb_screen0")):
+            image = grab(fbdir).crop(*region)
+            if differs_from is not None and image.rows == differs_from.rows:
+                unchanged = 0
+            elif previous is not None and image.rows == previous.rows:
+                unchanged += 1
+                if unchanged == 5:
+                    return image
+            else:
+                unchanged = 0
+            previous = image
+        time.sleep(0.1)
