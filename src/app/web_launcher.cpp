@@ -85,7 +85,9 @@ int runWebLauncher(WebMode mode) {
   }
   const std::uint64_t started = tickMilliseconds();
   while (!window.closing()) {
-    if (testMode && (run.done || tickMilliseconds() - started >= kTestLimitMilliseconds)) {
+    // A start-up that failed for good will never report: its verdict is known now.
+    if (testMode && (run.done || window.startupFailed() ||
+                     tickMilliseconds() - started >= kTestLimitMilliseconds)) {
       break;
     }
     window.processEvents();

@@ -33,6 +33,8 @@ class WebWindow : public LauncherWindow {
   void processEvents();
 
   bool closing() const;
+  // The start-up has failed for good: no restart is coming and no page will load.
+  bool startupFailed() const;
   unsigned attempt() const;
   std::string startupSummary() const;
 

@@ -121,6 +121,7 @@ struct WebWindow::Host {
   std::function<void()> onReady;
   bool ready = false;
   bool loadFailed = false;
+  bool failedForGood = false;
 
   GtkWidget* window = nullptr;
   GtkWidget* stack = nullptr;
@@ -226,6 +227,7 @@ void WebWindow::Host::beginDrag() {
 void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {
   const StartupOutcome outcome = reportStartupFailure(startup, stage, code);
   showSplash();
+  failedForGood = outcome == StartupOutcome::Failed;
   if (outcome == StartupOutcome::Restart) {
     if (restartSource != 0) {
       return;
@@ -273,6 +275,7 @@ void WebWindow::Host::startBrowser() {
       return;
     }
   } catch (const std::exception& failure) {
+    failedForGood = true;
     startup.statusText = failure.what();
     showSplash();
     return;
@@ -591,6 +594,10 @@ void WebWindow::processEvents() {
 
 bool WebWindow::closing() const {
   return host_->startup.closing;
+}
+
+bool WebWindow::startupFailed() const {
+  return host_->failedForGood;
 }
 
 unsigned WebWindow::attempt() const {

@@ -1,0 +1,578 @@
+#include <windows.h>
+
+#include <dwmapi.h>
+#include <shlwapi.h>
+
+#include "WebView2.h"
+#include "base/path_text.h"
+#include "base/process.h"
+#include "base/text.h"
+#include "web/bridge.h"
+#include "web/com_win.h"
+#include "web/interface_files.h"
+#include "web/profile.h"
+#include "web/startup.h"
+#include "web/web_resource_win.h"
+#include "web/web_window.h"
+
+namespace muvra {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"MuvraWebView2V33";
+constexpr DWORD kStyle = WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+constexpr int kWidth = 540;
+constexpr int kHeight = 650;
+constexpr int kMinimumWidth = 430;
+constexpr int kMinimumHeight = 510;
+constexpr int kSplashMargin = 35;
+constexpr UINT kRestartMessage = WM_APP + 704;
+constexpr DWORD kImmersiveDarkMode = 20;
+constexpr DWORD kCornerPreference = 33;
+constexpr DWORD kRoundCorners = 2;
+
+using CreateEnvironment =
+    HRESULT(STDAPICALLTYPE*)(PCWSTR,
+                             PCWSTR,
+                             ICoreWebView2EnvironmentOptions*,
+                             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler*);
+
+std::wstring wide(std::string_view text) {
+  const std::u16string units = utf8ToUtf16Lossy(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+// A string the view allocated, freed with CoTaskMemFree; absent when the getter failed.
+std::optional<std::string> takeViewString(HRESULT result, LPWSTR text) {
+  std::optional<std::string> value;
+  if (SUCCEEDED(result) && text != nullptr) {
+    value = utf16ToUtf8Lossy(reinterpret_cast<const char16_t*>(text));
+  }
+  CoTaskMemFree(text);
+  return value;
+}
+
+std::uint32_t statusCode(HRESULT result) {
+  return static_cast<std::uint32_t>(result);
+}
+
+// The loader's entry point, from WebView2Loader.dll beside the executable; loaded once and kept
+// for the life of the process, as the browser objects it makes may outlive any one window.
+CreateEnvironment environmentFactory(const std::filesystem::path& executable, DWORD& error) {
+  static HMODULE loader = nullptr;
+  if (loader == nullptr) {
+    const std::filesystem::path library = executable.parent_path() / L"WebView2Loader.dll";
+    loader = LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  FARPROC function = loader != nullptr
+                         ? GetProcAddress(loader, "CreateCoreWebView2EnvironmentWithOptions")
+                         : nullptr;
+  error = function == nullptr ? GetLastError() : 0;
+  return reinterpret_cast<CreateEnvironment>(reinterpret_cast<void*>(function));
+}
+
+}  // namespace
+
+struct WebWindow::Host {
+  explicit Host(WebWindow& window_owner)
+      : owner(window_owner),
+        bridge({[this](const nlohmann::json& value) { postToPage(value); },
+                [this] { ShowWindow(window, SW_MINIMIZE); },
+                [this] { PostMessageW(window, WM_CLOSE, 0, 0); },
+                [this] {
+                  ReleaseCapture();
+                  PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+                }}) {}
+
+  ~Host() {
+    *alive = false;
+    releaseBrowser();
+    if (window != nullptr) {
+      DestroyWindow(window);
+    }
+    if (comInitialized) {
+      CoUninitialize();
+    }
+  }
+
+  // The window.
+  bool createWindow();
+  static LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void paintSplash();
+  void showText(std::string text);
+  void fitBrowserToWindow();
+
+  // Browser start-up and its stages.
+  void startBrowser();
+  void environmentCompleted(HRESULT result, ICoreWebView2Environment* created);
+  void controllerCompleted(HRESULT result, ICoreWebView2Controller* created);
+  void configureView();
+  void reportFailure(std::string_view stage, std::uint32_t code);
+  void releaseBrowser();
+  void navigate(const std::string& page);
+
+  // Handlers of the view.
+  void handleResourceRequest(ICoreWebView2WebResourceRequestedEventArgs* args);
+  void handleNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
+  void handleWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args);
+  void navigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args);
+  void postToPage(const nlohmann::json& value);
+
+  // A handler that does nothing once this host is gone.
+  template <typename Interface, const IID& Iid, typename Function>
+  ComRef<Interface> guarded(Function function) {
+    return makeHandler<Interface, Iid>(
+        [living = alive, function = std::move(function)](auto... arguments) {
+          if (*living) {
+            function(arguments...);
+          }
+        });
+  }
+
+  WebWindow& owner;
+  BridgeHost bridge;
+  StartupState startup;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  std::string startPage = "loader.html";
+  std::function<void()> onClose;
+  std::function<void()> onReady;
+  bool comInitialized = false;
+  bool ready = false;
+  bool failedForGood = false;
+
+  HWND window = nullptr;
+  ComRef<ICoreWebView2Environment> environment;
+  ComRef<ICoreWebView2Controller> controller;
+  ComRef<ICoreWebView2> webview;
+};
+
+bool WebWindow::Host::createWindow() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    return false;
+  }
+  comInitialized = true;
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = &Host::windowProcedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(101));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kClassName;
+  RegisterClassW(&windowClass);
+  window = CreateWindowExW(0, kClassName, L"Muvra", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kWidth,
+                           kHeight, nullptr, nullptr, instance, this);
+  if (window == nullptr) {
+    return false;
+  }
+  startup.windowExists = true;
+  const BOOL dark = TRUE;
+  DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark);
+  DwmSetWindowAttribute(window, kCornerPreference, &kRoundCorners, sizeof kRoundCorners);
+  return true;
+}
+
+LRESULT CALLBACK WebWindow::Host::windowProcedure(HWND handle,
+                                                  UINT message,
+                                                  WPARAM wParam,
+                                                  LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    return DefWindowProcW(handle, message, wParam, lParam);
+  }
+  Host* host = reinterpret_cast<Host*>(GetWindowLongPtrW(handle, GWLP_USERDATA));
+  if (host == nullptr) {
+    return DefWindowProcW(handle, message, wParam, lParam);
+  }
+  return host->handleMessage(message, wParam, lParam);
+}
+
+LRESULT WebWindow::Host::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      fitBrowserToWindow();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = {kMinimumWidth, kMinimumHeight};
+      return 0;
+    }
+    case WM_CLOSE:
+      if (onClose) {
+        onClose();
+      }
+      startup.closing = true;
+      ShowWindow(window, SW_HIDE);
+      return 0;
+    case WM_PAINT:
+      paintSplash();
+      return 0;
+    case kRestartMessage:
+      if (!startup.closing && window != nullptr) {
+        releaseBrowser();
+        ready = false;
+        startBrowser();
+      }
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void WebWindow::Host::paintSplash() {
+  PAINTSTRUCT paint;
+  HDC device = BeginPaint(window, &paint);
+  RECT area;
+  GetClientRect(window, &area);
+  HBRUSH background = CreateSolidBrush(RGB(11, 9, 12));
+  FillRect(device, &area, background);
+  DeleteObject(background);
+  SetTextColor(device, RGB(239, 139, 184));
+  SetBkMode(device, TRANSPARENT);
+  InflateRect(&area, -kSplashMargin, -kSplashMargin);
+  const std::wstring text =
+      startup.statusText.empty() ? L"Opening Muvra..." : wide(startup.statusText);
+  DrawTextW(device, text.c_str(), -1, &area, DT_WORDBREAK);
+  EndPaint(window, &paint);
+}
+
+void WebWindow::Host::showText(std::string text) {
+  startup.statusText = std::move(text);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+void WebWindow::Host::fitBrowserToWindow() {
+  if (controller) {
+    RECT area;
+    GetClientRect(window, &area);
+    controller->put_Bounds(area);
+  }
+}
+
+void WebWindow::Host::startBrowser() {
+  try {
+    if (startup.profileRoot.empty()) {
+      startup.profileRoot = profileRootFolder();
+    }
+    startup.profileFolder =
+        profileFolderFor(startup.profileRoot, startup.executable, startup.attempt);
+    std::error_code error;
+    std::filesystem::create_directories(startup.profileFolder, error);
+    if (error) {
+      const int value = error.value();
+      reportFailure("Create profile folder",
+                    value > 0 ? 0x80070000U | (static_cast<std::uint32_t>(value) & 0xFFFF)
+                              : static_cast<std::uint32_t>(value));
+      return;
+    }
+  } catch (const std::exception& failure) {
+    failedForGood = true;
+    showText(failure.what());
+    return;
+  }
+
+  logStartupStage(startup, "Create environment", 0);
+  DWORD loadError = 0;
+  const CreateEnvironment create = environmentFactory(startup.executable, loadError);
+  if (create == nullptr) {
+    reportFailure("Create environment call",
+                  loadError == 0 ? statusCode(E_FAIL) : statusCode(HRESULT_FROM_WIN32(loadError)));
+    return;
+  }
+  const auto handler = guarded<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+                               IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+      [this](HRESULT result, ICoreWebView2Environment* created) {
+        environmentCompleted(result, created);
+      });
+  const HRESULT result = create(nullptr, startup.profileFolder.c_str(), nullptr, handler.get());
+  if (FAILED(result)) {
+    reportFailure("Create environment call", statusCode(result));
+  }
+}
+
+void WebWindow::Host::environmentCompleted(HRESULT result, ICoreWebView2Environment* created) {
+  if (FAILED(result) || created == nullptr) {
+    reportFailure("Create environment callback", statusCode(result));
+    return;
+  }
+  created->AddRef();
+  environment = ComRef<ICoreWebView2Environment>::adopt(created);
+  logStartupStage(startup, "Create controller", 0);
+  const auto handler = guarded<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
+                               IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+      [this](HRESULT completed, ICoreWebView2Controller* made) {
+        controllerCompleted(completed, made);
+      });
+  const HRESULT call = environment->CreateCoreWebView2Controller(window, handler.get());
+  if (FAILED(call)) {
+    reportFailure("Create controller call", statusCode(call));
+  }
+}
+
+void WebWindow::Host::controllerCompleted(HRESULT result, ICoreWebView2Controller* created) {
+  if (owner.recoveryTest && startup.attempt == 0) {
+    if (created != nullptr) {
+      created->Close();
+    }
+    reportFailure("Create controller callback", statusCode(E_FAIL));
+    return;
+  }
+  if (FAILED(result) || created == nullptr) {
+    reportFailure("Create controller callback", statusCode(result));
+    return;
+  }
+  created->AddRef();
+  controller = ComRef<ICoreWebView2Controller>::adopt(created);
+  webview.reset();
+  const HRESULT got = controller->get_CoreWebView2(webview.put());
+  if (FAILED(got) || !webview) {
+    reportFailure("Get browser view", statusCode(got));
+    return;
+  }
+  fitBrowserToWindow();
+  configureView();
+  navigate(startPage);
+}
+
+void WebWindow::Host::configureView() {
+  ComRef<ICoreWebView2Settings> settings;
+  if (SUCCEEDED(webview->get_Settings(settings.put())) && settings) {
+    settings->put_AreDefaultContextMenusEnabled(FALSE);
+    settings->put_AreDevToolsEnabled(FALSE);
+    settings->put_AreDefaultScriptDialogsEnabled(FALSE);
+    settings->put_IsStatusBarEnabled(FALSE);
+    const auto keys = settings.query<ICoreWebView2Settings3>(IID_ICoreWebView2Settings3);
+    if (keys) {
+      keys->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+    }
+  }
+  webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+  EventRegistrationToken token;
+  webview->add_WebResourceRequested(
+      guarded<ICoreWebView2WebResourceRequestedEventHandler,
+              IID_ICoreWebView2WebResourceRequestedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
+            handleResourceRequest(args);
+          })
+          .get(),
+      &token);
+  webview->add_WebMessageReceived(
+      guarded<ICoreWebView2WebMessageReceivedEventHandler,
+              IID_ICoreWebView2WebMessageReceivedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+            handleWebMessage(args);
+          })
+          .get(),
+      &token);
+  webview->add_NavigationStarting(
+      guarded<ICoreWebView2NavigationStartingEventHandler,
+              IID_ICoreWebView2NavigationStartingEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+            handleNavigationStarting(args);
+          })
+          .get(),
+      &token);
+  webview->add_NewWindowRequested(
+      makeHandler<ICoreWebView2NewWindowRequestedEventHandler,
+                  IID_ICoreWebView2NewWindowRequestedEventHandler>(
+          [](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+            args->put_Handled(TRUE);
+          })
+          .get(),
+      &token);
+  webview->add_PermissionRequested(
+      makeHandler<ICoreWebView2PermissionRequestedEventHandler,
+                  IID_ICoreWebView2PermissionRequestedEventHandler>(
+          [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
+            args->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY);
+          })
+          .get(),
+      &token);
+  webview->add_NavigationCompleted(
+      guarded<ICoreWebView2NavigationCompletedEventHandler,
+              IID_ICoreWebView2NavigationCompletedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
+            navigationCompleted(args);
+          })
+          .get(),
+      &token);
+}
+
+void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {
+  const StartupOutcome outcome = reportStartupFailure(startup, stage, code);
+  InvalidateRect(window, nullptr, TRUE);
+  if (outcome == StartupOutcome::Restart) {
+    PostMessageW(window, kRestartMessage, 0, 0);
+  } else {
+    failedForGood = true;
+  }
+}
+
+void WebWindow::Host::releaseBrowser() {
+  if (controller) {
+    controller->Close();
+  }
+  webview.reset();
+  controller.reset();
+  environment.reset();
+}
+
+void WebWindow::Host::navigate(const std::string& page) {
+  startPage = page;
+  if (webview) {
+    ready = false;
+    webview->Navigate(wide(interfaceOrigin() + page).c_str());
+  }
+}
+
+void WebWindow::Host::handleResourceRequest(ICoreWebView2WebResourceRequestedEventArgs* args) {
+  ComRef<ICoreWebView2WebResourceRequest> request;
+  std::optional<std::string> uri;
+  if (SUCCEEDED(args->get_Request(request.put())) && request) {
+    LPWSTR text = nullptr;
+    uri = takeViewString(request->get_Uri(&text), text);
+  }
+  const WebResourceAnswer answer = webResourceAnswer(uri.value_or(""));
+  ComRef<ICoreWebView2WebResourceResponse> response;
+  if (environment && SUCCEEDED(environment->CreateWebResourceResponse(
+                         answer.content.get(), answer.status, answer.reason.c_str(),
+                         answer.headers.c_str(), response.put()))) {
+    args->put_Response(response.get());
+  }
+}
+
+void WebWindow::Host::handleNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
+  LPWSTR text = nullptr;
+  const std::optional<std::string> uri = takeViewString(args->get_Uri(&text), text);
+  if (!uri || !isAllowedNavigation(*uri)) {
+    args->put_Cancel(TRUE);
+  }
+}
+
+void WebWindow::Host::handleWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
+  LPWSTR source = nullptr;
+  const std::optional<std::string> sender = takeViewString(args->get_Source(&source), source);
+  LPWSTR json = nullptr;
+  const std::optional<std::string> message =
+      takeViewString(args->get_WebMessageAsJson(&json), json);
+  bridge.onWebMessage(sender, message);
+}
+
+void WebWindow::Host::navigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args) {
+  BOOL success = FALSE;
+  args->get_IsSuccess(&success);
+  if (!success) {
+    showText("The embedded interface could not load.");
+    return;
+  }
+  startup.statusText.clear();
+  ready = true;
+  logStartupStage(startup, "Ready", 0);
+  if (onReady) {
+    onReady();
+  }
+}
+
+void WebWindow::Host::postToPage(const nlohmann::json& value) {
+  if (!webview || startup.closing) {
+    return;
+  }
+  const std::u16string text = serializeForPage(value);
+  webview->PostWebMessageAsJson(reinterpret_cast<LPCWSTR>(text.c_str()));
+}
+
+WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {
+  host_->startup.executable = modulePath();
+  host_->startup.lastStage = "Waiting";
+}
+
+WebWindow::~WebWindow() = default;
+
+void WebWindow::setOnClose(std::function<void()> onClose) {
+  host_->onClose = std::move(onClose);
+}
+
+void WebWindow::setDispatcher(Dispatcher dispatcher) {
+  host_->bridge.setDispatcher(std::move(dispatcher));
+}
+
+const Dispatcher& WebWindow::dispatcher() const {
+  return host_->bridge.dispatcher();
+}
+
+void WebWindow::setOnReady(std::function<void()> onReady) {
+  host_->onReady = std::move(onReady);
+}
+
+bool WebWindow::open(const std::string& startPage) {
+  host_->startPage = startPage;
+  if (!host_->createWindow()) {
+    return false;
+  }
+  if (!testMode || startupTest) {
+    ShowWindow(host_->window, startupTest ? SW_SHOWNOACTIVATE : SW_SHOW);
+  }
+  host_->startBrowser();
+  return true;
+}
+
+void WebWindow::replyResult(std::int32_t id, const nlohmann::json& result) {
+  host_->bridge.replyResult(id, result);
+}
+
+void WebWindow::executeScript(const std::string& script) {
+  if (host_->webview) {
+    host_->webview->ExecuteScript(wide(script).c_str(), nullptr);
+  }
+}
+
+void WebWindow::capture(const std::filesystem::path& file, std::function<void(bool)> done) {
+  if (host_->window != nullptr && !IsWindowVisible(host_->window)) {
+    ShowWindow(host_->window, SW_SHOWNOACTIVATE);
+  }
+  if (host_->controller) {
+    host_->controller->put_IsVisible(TRUE);
+  }
+  ComRef<IStream> stream;
+  if (!host_->webview ||
+      FAILED(SHCreateStreamOnFileEx(file.c_str(), STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_WRITE,
+                                    FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, stream.put()))) {
+    done(false);
+    return;
+  }
+  auto finished = std::make_shared<std::function<void(bool)>>(std::move(done));
+  const auto handler = makeHandler<ICoreWebView2CapturePreviewCompletedHandler,
+                                   IID_ICoreWebView2CapturePreviewCompletedHandler>(
+      [finished](HRESULT result) { (*finished)(SUCCEEDED(result)); });
+  if (FAILED(host_->webview->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG,
+                                            stream.get(), handler.get()))) {
+    (*finished)(false);
+  }
+}
+
+void WebWindow::processEvents() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+bool WebWindow::closing() const {
+  return host_->startup.closing;
+}
+
+bool WebWindow::startupFailed() const {
+  return host_->failedForGood;
+}
+
+unsigned WebWindow::attempt() const {
+  return host_->startup.attempt;
+}
+
+std::string WebWindow::startupSummary() const {
+  return muvra::startupSummary(host_->startup);
+}
+
+}  // namespace muvra
