@@ -75,8 +75,13 @@ class OptionTableTest(unittest.TestCase):
                 self.assertEqual(status, 1)
                 self.assertNotIn("Muvra Console Loader", out)
                 self.assertNotIn("+---", out)
-                self.assertEqual(len(err.strip().split("\n")), 1)
-                self.assertTrue(err.startswith("Muvra Loader: "))
+                if PROGRAM.windows:
+                    # The window cannot be created, which the Windows program reports only by
+                    # its exit code.
+                    self.assertEqual(err, "")
+                else:
+                    self.assertEqual(err, "Muvra Loader: no display is available for the "
+                                          "launcher window.\n")
 
     def test_demo_without_a_console_says_so(self):
         folder = program.temporary_folder(self)

@@ -88,7 +88,7 @@ class WebModesTest(unittest.TestCase):
 
     def test_refused_profile_root_fails_with_the_summary(self):
         self.environment["MUVRA_WEBVIEW2_PROFILE_ROOT"] = "relative/profiles"
-        # No page ever reports, so this is the run that ends at the 45-second limit.
+        # The start-up has failed for good, so the test ends at once rather than at its limit.
         status, out, err = self.run_mode("--web-ui-test")
         self.assertEqual(status, 1)
         self.assertEqual(out, "FAIL: WebView2 launcher UI test.\n")

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""MuvraLoader.exe's browser host under Wine and Xvfb. Wine has no WebView2 runtime, so this is
+the start-up a user without the runtime gets: both attempts fail and the window says why."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
+import program  # noqa: E402
+import screen  # noqa: E402
+
+PROGRAM = None
+FAIL = "FAIL: WebView2 launcher UI test.\n"
+PINK = bytes((239, 139, 184))
+NO_RUNTIME = ("Create environment call 0x80070002: Muvra could not open its interface.\n\n"
+              "Stage: Create environment call\nWindows error: 0x80070002\n\n"
+              "Microsoft Edge WebView2 Runtime could not be found.\n\n"
+              "Close this window and retry. The startup log is under LocalAppData\\Muvra\\WebView2.\n")
+EXPECTED_LOG = [
+    "attempt=0 stage=Create environment code=0x00000000",
+    "attempt=0 stage=Create environment call code=0x80070002",
+    "attempt=1 stage=Create environment code=0x00000000",
+    "attempt=1 stage=Create environment call code=0x80070002",
+]
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def stop_wine():
+    server = "/usr/lib/wine/wineserver64"
+    subprocess.run([server if os.path.exists(server) else "wineserver", "-k"],
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class WindowsHostTest(unittest.TestCase):
+    # One display for the whole class. Wine's desktop process, which every window needs, starts
+    # with the first window and stays bound to that display; it is started here with no streams of
+    # a test's, and stopped before the display goes.
+    @classmethod
+    def setUpClass(cls):
+        cls.screen_folder = tempfile.mkdtemp(prefix="muvra-wine-screen-")
+        cls.addClassCleanup(shutil.rmtree, cls.screen_folder, ignore_errors=True)
+        stop_wine()
+        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                                     f"{screen.WIDTH}x{screen.HEIGHT}x24",
+                                     "-fbdir", cls.screen_folder],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        os.environ["DISPLAY"] = ":" + cls.xvfb.stdout.readline().strip()
+        os.environ.pop("XAUTHORITY", None)
+        subprocess.run(PROGRAM.command(["--web-startup-test"]), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
+                       env=dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=windows_path(
+                           os.path.join(cls.screen_folder, "warm-up"))))
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_wine()
+        cls.xvfb.terminate()
+        cls.xvfb.wait()
+        cls.xvfb.stdout.close()
+
+    def setUp(self):
+        self.folder = program.temporary_folder(self)
+        self.copy = PROGRAM.copy_into(self.folder)
+        shutil.copy2(os.path.join(os.path.dirname(PROGRAM.path), "WebView2Loader.dll"), self.folder)
+        self.profiles = os.path.join(self.folder, "profiles")
+        self.environment = dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=windows_path(self.profiles))
+
+    def run_mode(self, arguments):
+        # Well inside the 45-second limit: a start-up that failed for good ends the test at once.
+        done = subprocess.run(PROGRAM.command(arguments, self.copy),
+                              capture_output=True, env=self.environment,
+                              stdin=subprocess.DEVNULL, timeout=40)
+        return done.returncode, PROGRAM.text(done.stdout), PROGRAM.text(done.stderr)
+
+    def log_of(self, root):
+        (log,) = glob.glob(os.path.join(root, "MuvraLoader-*-startup.log"))
+        with open(log, "rb") as text:
+            data = text.read()
+        self.assertTrue(data.endswith(b"\r\n"))
+        lines = data.decode().split("\r\n")[:-1]
+        for line in lines:
+            self.assertRegex(line, r"^\d+ attempt=")
+        return [line.split(" ", 1)[1] for line in lines]
+
+    def log_lines_so_far(self):
+        logs = glob.glob(os.path.join(self.profiles, "*-startup.log"))
+        if not logs:
+            return []
+        with open(logs[0], "rb") as text:
+            return text.read().split(b"\r\n")[:-1]
+
+    def test_startup_test_fails_twice_and_names_the_stage(self):
+        status, out, err = self.run_mode(["--web-startup-test"])
+        self.assertEqual((status, out, err), (1, FAIL, NO_RUNTIME))
+        self.assertEqual(self.log_of(self.profiles), EXPECTED_LOG)
+        (key,) = [name for name in os.listdir(self.profiles) if not name.endswith(".log")]
+        folders = sorted(os.listdir(os.path.join(self.profiles, key)))
+        self.assertEqual(len(folders), 2)
+        self.assertEqual(folders[0], "Default")
+        self.assertRegex(folders[1], r"^Recovery-\d+-\d+$")
+
+    def test_without_an_override_the_log_is_under_local_app_data(self):
+        del self.environment["MUVRA_WEBVIEW2_PROFILE_ROOT"]
+        prefix = os.environ["WINEPREFIX"]
+        root = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local"))[0]
+        root = os.path.join(root, "Muvra", "WebView2")
+        shutil.rmtree(root, ignore_errors=True)
+        status, out, _ = self.run_mode(["--web-ui-test"])
+        self.assertEqual((status, out), (1, FAIL))
+        self.assertEqual(self.log_of(root), EXPECTED_LOG)
+
+    def test_overrides_that_are_not_absolute_are_refused(self):
+        for value in ("relative\\profiles", "C:profiles", "\\profiles"):
+            with self.subTest(value=value):
+                self.environment["MUVRA_WEBVIEW2_PROFILE_ROOT"] = value
+                status, out, err = self.run_mode(["--web-recovery-test"])
+                self.assertEqual((status, out), (1, FAIL))
+                self.assertEqual(err, "Waiting 0x00000000: The WebView2 profile override must be "
+                                      "an absolute folder path.\n")
+
+    def test_the_window_shows_why_the_start_failed(self):
+        window = subprocess.Popen(PROGRAM.command([], self.copy),
+                                  env=self.environment, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(window.wait)
+        self.addCleanup(window.kill)
+        while len(self.log_lines_so_far()) < 4:
+            self.assertIsNone(window.poll(), "the launcher ended before its start-up failed")
+            subprocess.run(["sleep", "0.05"])
+        image = screen.settled(self.screen_folder, (0, 0, 540, 650))
+        image.save_png(os.path.join(os.getcwd(), "window-screenshots", "wine-startup-failure.png"))
+        pink_rows = [y for y, row in enumerate(image.rows)
+                     if any(row[x:x + 3] == PINK for x in range(0, len(row), 3))]
+        self.assertGreaterEqual(min(pink_rows), 35)  # the text keeps its margin
+        # Seven lines of error text, not the one line of "Opening Muvra...".
+        self.assertGreater(max(pink_rows) - min(pink_rows), 100)
+        self.assertEqual(image.rows[10][:3], bytes((11, 9, 12)))
+        # Alt+F4 is the system's close, the same WM_CLOSE path as the page's close button.
+        subprocess.run(["xdotool", "mousemove", "270", "300", "click", "1", "key", "alt+F4"],
+                       check=True)
+        self.assertEqual(window.wait(timeout=30), 0)
+
+
+if __name__ == "__main__":
+    program.main(sys.modules[__name__])
