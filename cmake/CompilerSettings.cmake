@@ -1,17 +1,32 @@
 # Warnings as errors on both compilers, and the sanitizer build.
 add_library(muvra_compiler_settings INTERFACE)
 target_compile_features(muvra_compiler_settings INTERFACE cxx_std_20)
-target_compile_options(muvra_compiler_settings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual
-  -Wimplicit-fallthrough -Werror
-  # GCC 12 reports false overlaps inside libstdc++'s string code (GCC bug 105329).
-  -Wno-restrict)
+if(MSVC)
+  target_compile_options(muvra_compiler_settings INTERFACE /W4 /WX /utf-8 /permissive- /EHsc)
+else()
+  target_compile_options(muvra_compiler_settings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
+    -Woverloaded-virtual -Wimplicit-fallthrough -Werror
+    # GCC 12 reports false overlaps inside libstdc++'s string code (GCC bug 105329).
+    -Wno-restrict)
+endif()
 
 if(WIN32)
   target_compile_definitions(muvra_compiler_settings INTERFACE
     UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+endif()
+if(MINGW)
   target_link_options(muvra_compiler_settings INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
+
+# A UTF-16 wmain as the entry point, also of a GUI-subsystem program.
+function(muvra_wide_entry target)
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
+  elseif(MSVC)
+    target_link_options(${target} PRIVATE /ENTRY:wmainCRTStartup)
+  endif()
+endfunction()
 
 option(MUVRA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(MUVRA_SANITIZE)
