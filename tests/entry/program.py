@@ -38,13 +38,18 @@ class Program:
         return target
 
 
-def main(test_module):
-    """Parses --program and --runner, then runs the module's tests against that program."""
+def parse_program():
+    """The program named by --program and --runner, and the other arguments."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--runner")
     known, rest = parser.parse_known_args()
-    test_module.PROGRAM = Program(known.program, known.runner)
+    return Program(known.program, known.runner), rest
+
+
+def main(test_module):
+    """Parses --program and --runner, then runs the module's tests against that program."""
+    test_module.PROGRAM, rest = parse_program()
     unittest.main(module=test_module, argv=[sys.argv[0]] + rest, verbosity=2)
 
 
