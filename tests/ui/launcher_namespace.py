@@ -69,11 +69,19 @@ class LauncherTestCase(unittest.TestCase):
                                 MUVRA_WEBVIEW2_PROFILE_ROOT=os.path.join(self.folder, "profiles"))
 
     def bind(self, source, target, *options):
+        """Mounts `source` over `target` until the test ends; returns what unmounts it sooner."""
         subprocess.run(["mount", "--bind", source, target], check=True)
-        self.addCleanup(subprocess.run, ["umount", target], check=True)
+        mounted = [True]
+
+        def unmount():
+            if mounted.pop():
+                subprocess.run(["umount", target], check=True)
+                mounted.append(False)
+        self.addCleanup(unmount)
         if options:
             subprocess.run(["mount", "-o", "remount,bind," + ",".join(options), target],
                            check=True)
+        return unmount
 
     # The fake GitHub.
     def routes(self):

@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Faults of the network, of GitHub's answers and of the disk, met by the real Linux launcher in
+its normal mode. Each keeps the installed file as it was, leaves no temporary file, says its
+sentence in the window, and leaves the launcher able to check again."""
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import ocr
+from launcher_namespace import (API_ROUTE, CA_BUNDLE, LauncherTestCase, main,
+                                windows_program)
+
+OLD = windows_program(5000, b"o")
+NEW = windows_program(2 << 20, b"n")
+INTERRUPTED = "The download was interrupted. Your previous installation was kept."
+DENIED = "GitHub denied or rate-limited the request. Try again later."
+
+
+class FaultTest(LauncherTestCase):
+    def await_sentence(self, name, sentence):
+        """The settled window once it shows `sentence` (a slow fault passes through busy phases)."""
+        deadline = time.monotonic() + 60
+        image = None
+        while True:
+            image = self.screenshot(name, image)
+            if ocr.normalised(sentence) in ocr.text_of(image):
+                return image
+            self.assertLess(time.monotonic(), deadline, f'"{sentence}" never appeared')
+
+    def check_fault(self, name, sentence, installed=OLD, repair=None):
+        launcher = self.start()
+        image = self.await_sentence(f"fault-{name}", sentence)
+        self.assertEqual(self.installed_bytes(), installed)
+        self.assertEqual(self.parts(), [])
+        # Still responsive: the page's button starts another check (which, for a fault that
+        # never reaches GitHub, `repair` lets through).
+        if repair:
+            repair()
+        asked = self.api_requests()
+        self.click_text(image, "Check for updates")
+        self.await_condition(lambda: self.api_requests() > asked, "no second check ran")
+        if repair:
+            installed = NEW
+            self.await_condition(lambda: self.installed_bytes() == NEW, "the repaired check failed")
+        self.close(launcher)
+        self.assertEqual(self.installed_bytes(), installed)
+        self.assertEqual(self.parts(), [])
+
+    def test_connection_dropped_mid_body(self):
+        self.install(OLD)
+        self.publish("v2", NEW, {"mode": "drop"})
+        self.check_fault("dropped", INTERRUPTED)
+
+    def test_body_stalled_past_the_receive_time_out(self):
+        self.install(OLD)
+        self.publish("v2", NEW, {"mode": "stall"})
+        self.check_fault("stalled", INTERRUPTED)
+
+    def test_api_refuses_with_403_and_429(self):
+        for status in (403, 429):
+            with self.subTest(status=status):
+                self.install(OLD)
+                self.set_routes({API_ROUTE: {"status": status, "body": "{}"}})
+                self.check_fault(f"http-{status}", DENIED)
+
+    def test_redirect_to_plain_http(self):
+        self.install(OLD)
+        self.set_routes({API_ROUTE: {"status": 302, "body": "",
+                                     "location": "http://api.github.com/releases/latest"}})
+        self.check_fault("redirect-to-http", "GitHub returned HTTP 302.")
+
+    def test_untrusted_certificate(self):
+        self.install(OLD)
+        self.publish("v2", NEW)
+        # Another CA in the system bundle: the fake GitHub's certificate is no longer trusted.
+        rogue = self.bind(os.path.join(self.server_folder, "rogue-ca.pem"), CA_BUNDLE)
+        self.check_fault("untrusted-certificate",
+                         "Cannot reach GitHub over HTTPS. Check your connection and try again.",
+                         repair=rogue)
+
+    def test_digest_that_does_not_match(self):
+        self.install(OLD)
+        self.publish("v2", NEW, digest="sha256:" + "0" * 64)
+        self.check_fault("digest-mismatch", "The update failed integrity verification.")
+
+    def test_release_one_byte_over_64_mib(self):
+        self.install(OLD)
+        self.publish("v2", NEW, size=(64 << 20) + 1)
+        self.check_fault("too-large", "The release asset size is invalid (maximum 64 MB).")
+
+    def test_read_only_app_folder(self):
+        self.install(OLD)
+        self.publish("v2", NEW)
+        self.bind(self.app_folder, self.app_folder, "ro")
+        self.check_fault("read-only", "Could not open the update file. Check folder permissions.")
+
+    def test_disk_full(self):
+        os.makedirs(self.app_folder)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", self.app_folder],
+                       check=True)
+        self.addCleanup(subprocess.run, ["umount", self.app_folder], check=True)
+        self.install(OLD)
+        self.publish("v2", NEW)
+        self.check_fault("disk-full", "Could not save the update. Check disk space.")
+
+    def test_killed_during_the_download(self):
+        self.install(OLD)
+        gate = os.path.join(self.folder, "gate")
+        self.publish("v2", NEW, {"mode": "gate", "gate": gate})
+        launcher = self.start()
+        self.await_condition(self.download_began, "the download never began")
+        os.kill(self.pid(), signal.SIGKILL)
+        launcher.wait(timeout=60)
+        open(gate, "w").close()
+        self.assertEqual(self.installed_bytes(), OLD)
+        (stale,) = self.parts()
+        # The next start still installs the release; only the killed run's file is left over.
+        self.publish("v2", NEW)
+        launcher = self.start()
+        self.await_condition(lambda: self.installed_bytes() == NEW, "the release was not installed")
+        self.close(launcher)
+        self.assertEqual(self.parts(), [stale])
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.modules[__name__]))
