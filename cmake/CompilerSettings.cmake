@@ -6,9 +6,11 @@ if(MSVC)
 else()
   target_compile_options(muvra_compiler_settings INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
-    -Woverloaded-virtual -Wimplicit-fallthrough -Werror
+    -Woverloaded-virtual -Wimplicit-fallthrough -Werror)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     # GCC 12 reports false overlaps inside libstdc++'s string code (GCC bug 105329).
-    -Wno-restrict)
+    target_compile_options(muvra_compiler_settings INTERFACE -Wno-restrict)
+  endif()
 endif()
 
 if(WIN32)
@@ -32,6 +34,12 @@ option(MUVRA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitize
 if(MUVRA_SANITIZE)
   target_compile_options(muvra_compiler_settings INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(muvra_compiler_settings INTERFACE -fsanitize=address,undefined)
+endif()
+option(MUVRA_FUZZ "Build the libFuzzer targets (clang) with ASan and UBSan" OFF)
+if(MUVRA_FUZZ)
+  target_compile_options(muvra_compiler_settings INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(muvra_compiler_settings INTERFACE -fsanitize=address,undefined)
 endif()
 option(MUVRA_SANITIZE_THREADS "Build with ThreadSanitizer" OFF)

@@ -1,0 +1,18 @@
+// Arbitrary bytes as a file's contents: the executable check answers and never throws; what it
+// accepts starts with the DOS header.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "update/executable_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  std::istringstream stream(bytes);
+  if (muvra::isWindowsExecutable(stream) && (size < 64 || bytes.compare(0, 2, "MZ") != 0)) {
+    std::abort();
+  }
+  return 0;
+}
