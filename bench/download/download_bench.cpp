@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +50,7 @@ long peakRssOfFetch(std::uint64_t size, const std::filesystem::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;  // at least one round
   muvra::testing::FakeGitHub server;
   server.setRoutes({{"github.com /asset/" + std::to_string(64 * kMiB), {{"body_size", 64 * kMiB}}},
                     {"github.com /asset/" + std::to_string(4 * kMiB), {{"body_size", 4 * kMiB}}}});

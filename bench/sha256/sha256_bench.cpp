@@ -1,5 +1,6 @@
 // Hashes one 64 MiB file with sha256File and with `openssl dgst -sha256`, alternating, and
 // prints the ratio of our throughput to openssl's (best round of each).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +35,7 @@ std::string runOpenssl(const std::filesystem::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;  // at least one round
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / "muvra-bench-64mib.bin";
   {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -84,7 +85,7 @@ long peakRssOfCheck(const fs::path& loaderFolder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;  // at least one round
   muvra::testing::FakeGitHub server;
   const muvra::testing::TemporaryFolder folder;
   const Release large = writeAsset(folder.path(), 64 * kMiB);
