@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Idle CPU of the launcher window against a minimal GTK + WebKitGTK page, and its start-up time.
+"""Idle CPU and resident memory of the launcher window against a minimal GTK + WebKitGTK page,
+and its start-up time.
 
 Usage: bench/window/idle_cpu.py LAUNCHER REFERENCE [seconds]
 Both run under one Xvfb. CPU is the user + system time of each program and all its descendants
-(WebKit's web and network processes) over the same number of seconds once its page has loaded.
-Start-up is process start to the launcher's "Ready" log line, with a fresh and a reused profile.
+(WebKit's web and network processes) over the same number of seconds once its page has loaded;
+memory is their summed proportional set size at the end of that time. Start-up is process start to the
+launcher's "Ready" log line, with a fresh and a reused profile, against the reference's first load.
 """
 import os
 import shutil
@@ -12,9 +14,6 @@ import subprocess
 import sys
 import tempfile
 import time
-
-TICKS = os.sysconf("SC_CLK_TCK")
-
 
 def descendants(root):
     children = {}
@@ -35,15 +34,30 @@ def descendants(root):
 
 
 def cpu_seconds(root):
+    """CPU time of every thread of every process, in nanoseconds as the scheduler counts it."""
     total = 0
     for pid in descendants(root):
         try:
-            with open(f"/proc/{pid}/stat") as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-            total += int(fields[11]) + int(fields[12])
+            for task in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+                    total += int(stat.read().split()[0])
         except OSError:
             pass
-    return total / TICKS
+    return total / 1e9
+
+
+def resident_kib(root):
+    """Proportional set size of all the processes: shared pages are counted once in all."""
+    total = 0
+    for pid in descendants(root):
+        try:
+            with open(f"/proc/{pid}/smaps_rollup") as rollup:
+                for line in rollup:
+                    if line.startswith("Pss:"):
+                        total += int(line.split()[1])
+        except OSError:
+            pass
+    return total
 
 
 def wait_until(condition, limit=60):
@@ -65,14 +79,18 @@ def ready_log(profiles):
 
 
 def measure(command, environment, ready, seconds):
+    """Seconds to ready, CPU share at rest and resident KiB at rest of one program."""
+    started = time.monotonic()
     process = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True)
     try:
         wait_until(lambda: ready(process))
+        loaded = time.monotonic() - started
         time.sleep(1)  # let the first paint and WebKit's start-up work settle
         before = cpu_seconds(process.pid)
         time.sleep(seconds)
-        return (cpu_seconds(process.pid) - before) / seconds
+        share = (cpu_seconds(process.pid) - before) / seconds
+        return loaded, share, resident_kib(process.pid)
     finally:
         process.terminate()
         process.wait(timeout=30)
@@ -90,9 +108,8 @@ def startup_time(launcher, environment, profiles):
     return elapsed
 
 
-def main():
-    launcher, reference = sys.argv[1], sys.argv[2]
-    seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 10
+def run(launcher, reference, seconds=10):
+    """Every figure of the window, as a dictionary."""
     display = ":97"
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                             stderr=subprocess.DEVNULL)
@@ -107,17 +124,29 @@ def main():
         shutil.rmtree(profiles)
         copy = os.path.join(work, os.path.basename(launcher))
         shutil.copy2(launcher, copy)
-        ours = measure([copy], environment, lambda p: ready_log(profiles), seconds)
-        theirs = measure([reference], environment, lambda p: p.stdout.readline().strip() == "READY",
-                         seconds)
+        _, ours, our_memory = measure([copy], environment, lambda p: ready_log(profiles), seconds)
+        loaded, theirs, their_memory = measure(
+            [reference], environment, lambda p: p.stdout.readline().strip() == "READY", seconds)
     finally:
         xvfb.terminate()
+        xvfb.wait()
         shutil.rmtree(work, ignore_errors=True)
-    print(f"start to Ready: {cold:.3f} s with a fresh profile, {warm:.3f} s with a used one")
-    print(f"idle CPU over {seconds:g} s: launcher {ours * 100:.2f} % of one core, "
-          f"reference page {theirs * 100:.2f} %")
-    print(f"idle CPU ratio (launcher / reference): {ours / max(theirs, 1e-6):.2f} "
+    return {"seconds": seconds, "cold": cold, "warm": warm, "reference_load": loaded,
+            "cpu": ours, "reference_cpu": theirs,
+            "memory_kib": our_memory, "reference_memory_kib": their_memory}
+
+
+def main():
+    seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 10
+    f = run(sys.argv[1], sys.argv[2], seconds)
+    print(f"start to Ready: {f['cold']:.3f} s with a fresh profile, {f['warm']:.3f} s with a used "
+          f"one; the reference page loads in {f['reference_load']:.3f} s")
+    print(f"idle CPU over {seconds:g} s: launcher {f['cpu'] * 100:.2f} % of one core, "
+          f"reference page {f['reference_cpu'] * 100:.2f} %")
+    print(f"idle CPU ratio (launcher / reference): {f['cpu'] / max(f['reference_cpu'], 1e-6):.2f} "
           f"(target <= 1.5, and under 2 % of one core)")
+    print(f"resident memory at rest: launcher {f['memory_kib'] / 1024:.1f} MiB, reference page "
+          f"{f['reference_memory_kib'] / 1024:.1f} MiB")
 
 
 if __name__ == "__main__":
