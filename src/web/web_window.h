@@ -10,6 +10,8 @@
 
 namespace muvra {
 
+struct WebWindowHostBase;
+
 // The launcher window and its browser view. One per run; lives on the main thread.
 class WebWindow : public LauncherWindow {
  public:
@@ -43,7 +45,8 @@ class WebWindow : public LauncherWindow {
   bool testMode = false;
 
  private:
-  struct Host;  // the platform's window, view and start-up
+  struct Host;                      // the platform's window, view and start-up
+  WebWindowHostBase& base() const;  // the part of Host both platforms share
   std::unique_ptr<Host> host_;
 };
 

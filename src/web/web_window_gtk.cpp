@@ -16,6 +16,7 @@
 #include "web/profile.h"
 #include "web/startup.h"
 #include "web/web_window.h"
+#include "web/web_window_host.h"
 
 namespace muvra {
 
@@ -64,12 +65,12 @@ using GObjectRef = std::unique_ptr<T, GObjectDeleter<T>>;
 
 }  // namespace
 
-struct WebWindow::Host {
+struct WebWindow::Host : WebWindowHostBase {
   explicit Host(WebWindow& window_owner)
-      : owner(window_owner),
-        bridge({[this](const nlohmann::json& value) { postToPage(value); },
-                [this] { gtk_window_iconify(GTK_WINDOW(window)); }, [this] { closeWindow(); },
-                [this] { beginDrag(); }}) {}
+      : WebWindowHostBase({[this](const nlohmann::json& value) { postToPage(value); },
+                           [this] { gtk_window_iconify(GTK_WINDOW(window)); },
+                           [this] { closeWindow(); }, [this] { beginDrag(); }}),
+        owner(window_owner) {}
 
   ~Host() {
     *alive = false;
@@ -113,15 +114,9 @@ struct WebWindow::Host {
   }
 
   WebWindow& owner;
-  BridgeHost bridge;
-  StartupState startup;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-  std::string startPage = "loader.html";
-  std::function<void()> onClose;
-  std::function<void()> onReady;
   bool ready = false;
   bool loadFailed = false;
-  bool failedForGood = false;
 
   GtkWidget* window = nullptr;
   GtkWidget* stack = nullptr;
@@ -509,28 +504,13 @@ void WebWindow::Host::postToPage(const nlohmann::json& value) {
                                       nullptr, nullptr);
 }
 
-WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {
-  host_->startup.executable = modulePath();
-  host_->startup.lastStage = "Waiting";
+WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {}
+
+WebWindowHostBase& WebWindow::base() const {
+  return *host_;
 }
 
 WebWindow::~WebWindow() = default;
-
-void WebWindow::setOnClose(std::function<void()> onClose) {
-  host_->onClose = std::move(onClose);
-}
-
-void WebWindow::setDispatcher(Dispatcher dispatcher) {
-  host_->bridge.setDispatcher(std::move(dispatcher));
-}
-
-const Dispatcher& WebWindow::dispatcher() const {
-  return host_->bridge.dispatcher();
-}
-
-void WebWindow::setOnReady(std::function<void()> onReady) {
-  host_->onReady = std::move(onReady);
-}
 
 bool WebWindow::open(const std::string& startPage) {
   host_->startPage = startPage;
@@ -544,10 +524,6 @@ bool WebWindow::open(const std::string& startPage) {
   }
   host_->startBrowser();
   return true;
-}
-
-void WebWindow::replyResult(std::int32_t id, const nlohmann::json& result) {
-  host_->bridge.replyResult(id, result);
 }
 
 void WebWindow::executeScript(const std::string& script) {
@@ -590,22 +566,6 @@ void WebWindow::capture(const std::filesystem::path& file, std::function<void(bo
 
 void WebWindow::processEvents() {
   Host::processEvents();
-}
-
-bool WebWindow::closing() const {
-  return host_->startup.closing;
-}
-
-bool WebWindow::startupFailed() const {
-  return host_->failedForGood;
-}
-
-unsigned WebWindow::attempt() const {
-  return host_->startup.attempt;
-}
-
-std::string WebWindow::startupSummary() const {
-  return muvra::startupSummary(host_->startup);
 }
 
 }  // namespace muvra

@@ -14,6 +14,7 @@
 #include "web/startup.h"
 #include "web/web_resource_win.h"
 #include "web/web_window.h"
+#include "web/web_window_host.h"
 
 namespace muvra {
 
@@ -73,16 +74,16 @@ CreateEnvironment environmentFactory(const std::filesystem::path& executable, DW
 
 }  // namespace
 
-struct WebWindow::Host {
+struct WebWindow::Host : WebWindowHostBase {
   explicit Host(WebWindow& window_owner)
-      : owner(window_owner),
-        bridge({[this](const nlohmann::json& value) { postToPage(value); },
-                [this] { ShowWindow(window, SW_MINIMIZE); },
-                [this] { PostMessageW(window, WM_CLOSE, 0, 0); },
-                [this] {
-                  ReleaseCapture();
-                  PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
-                }}) {}
+      : WebWindowHostBase({[this](const nlohmann::json& value) { postToPage(value); },
+                           [this] { ShowWindow(window, SW_MINIMIZE); },
+                           [this] { PostMessageW(window, WM_CLOSE, 0, 0); },
+                           [this] {
+                             ReleaseCapture();
+                             PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+                           }}),
+        owner(window_owner) {}
 
   ~Host() {
     *alive = false;
@@ -131,15 +132,9 @@ struct WebWindow::Host {
   }
 
   WebWindow& owner;
-  BridgeHost bridge;
-  StartupState startup;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-  std::string startPage = "loader.html";
-  std::function<void()> onClose;
-  std::function<void()> onReady;
   bool comInitialized = false;
   bool ready = false;
-  bool failedForGood = false;
 
   HWND window = nullptr;
   ComRef<ICoreWebView2Environment> environment;
@@ -482,28 +477,13 @@ void WebWindow::Host::postToPage(const nlohmann::json& value) {
   webview->PostWebMessageAsJson(reinterpret_cast<LPCWSTR>(text.c_str()));
 }
 
-WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {
-  host_->startup.executable = modulePath();
-  host_->startup.lastStage = "Waiting";
+WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {}
+
+WebWindowHostBase& WebWindow::base() const {
+  return *host_;
 }
 
 WebWindow::~WebWindow() = default;
-
-void WebWindow::setOnClose(std::function<void()> onClose) {
-  host_->onClose = std::move(onClose);
-}
-
-void WebWindow::setDispatcher(Dispatcher dispatcher) {
-  host_->bridge.setDispatcher(std::move(dispatcher));
-}
-
-const Dispatcher& WebWindow::dispatcher() const {
-  return host_->bridge.dispatcher();
-}
-
-void WebWindow::setOnReady(std::function<void()> onReady) {
-  host_->onReady = std::move(onReady);
-}
 
 bool WebWindow::open(const std::string& startPage) {
   host_->startPage = startPage;
@@ -515,10 +495,6 @@ bool WebWindow::open(const std::string& startPage) {
   }
   host_->startBrowser();
   return true;
-}
-
-void WebWindow::replyResult(std::int32_t id, const nlohmann::json& result) {
-  host_->bridge.replyResult(id, result);
 }
 
 void WebWindow::executeScript(const std::string& script) {
@@ -557,22 +533,6 @@ void WebWindow::processEvents() {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-}
-
-bool WebWindow::closing() const {
-  return host_->startup.closing;
-}
-
-bool WebWindow::startupFailed() const {
-  return host_->failedForGood;
-}
-
-unsigned WebWindow::attempt() const {
-  return host_->startup.attempt;
-}
-
-std::string WebWindow::startupSummary() const {
-  return muvra::startupSummary(host_->startup);
 }
 
 }  // namespace muvra
