@@ -88,6 +88,21 @@ std::string startupFailureText(std::string_view stage, std::uint32_t code) {
          "\n\nClose this window and retry. The startup log is under LocalAppData\\Muvra\\WebView2.";
 }
 
+std::optional<std::uint32_t> createProfileFolder(StartupState& state) {
+  if (state.profileRoot.empty()) {
+    state.profileRoot = profileRootFolder();
+  }
+  state.profileFolder = profileFolderFor(state.profileRoot, state.executable, state.attempt);
+  std::error_code error;
+  std::filesystem::create_directories(state.profileFolder, error);
+  if (!error) {
+    return std::nullopt;
+  }
+  const int value = error.value();
+  return value > 0 ? 0x80070000U | (static_cast<std::uint32_t>(value) & 0xFFFF)
+                   : static_cast<std::uint32_t>(value);
+}
+
 StartupOutcome reportStartupFailure(StartupState& state,
                                     std::string_view stage,
                                     std::uint32_t code) {

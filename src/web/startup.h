@@ -44,6 +44,11 @@ std::string startupLogLine(std::uint64_t tick,
 // Records the stage and appends its log line when it can; never fails visibly.
 void logStartupStage(StartupState& state, std::string_view stage, std::uint32_t code);
 
+// Sets the profile root when still empty and this attempt's profile folder, and creates it. A
+// folder that cannot be created gives its error as a status code; a root that cannot be
+// determined throws OperationFailure.
+std::optional<std::uint32_t> createProfileFolder(StartupState& state);
+
 enum class StartupOutcome { Restart, Failed };
 
 // Logs a failed stage, then either asks for the one recovery restart or sets the error text.

@@ -254,25 +254,17 @@ void WebWindow::Host::restart() {
 }
 
 void WebWindow::Host::startBrowser() {
+  std::optional<std::uint32_t> folderFailure;
   try {
-    if (startup.profileRoot.empty()) {
-      startup.profileRoot = profileRootFolder();
-    }
-    startup.profileFolder =
-        profileFolderFor(startup.profileRoot, startup.executable, startup.attempt);
-    std::error_code error;
-    std::filesystem::create_directories(startup.profileFolder, error);
-    if (error) {
-      const int value = error.value();
-      reportFailure("Create profile folder",
-                    value > 0 ? 0x80070000U | (static_cast<std::uint32_t>(value) & 0xFFFF)
-                              : static_cast<std::uint32_t>(value));
-      return;
-    }
+    folderFailure = createProfileFolder(startup);
   } catch (const std::exception& failure) {
     failedForGood = true;
     startup.statusText = failure.what();
     showSplash();
+    return;
+  }
+  if (folderFailure) {
+    reportFailure("Create profile folder", *folderFailure);
     return;
   }
 
