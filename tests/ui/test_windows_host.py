@@ -107,6 +107,15 @@ class WindowsHostTest(unittest.TestCase):
         self.assertEqual(folders[0], "Default")
         self.assertRegex(folders[1], r"^Recovery-\d+-\d+$")
 
+    def test_a_missing_loader_library_fails_the_environment_call(self):
+        os.remove(os.path.join(self.folder, "WebView2Loader.dll"))
+        status, out, err = self.run_mode(["--web-startup-test"])
+        self.assertEqual((status, out), (1, FAIL))
+        # ERROR_MOD_NOT_FOUND as a status code, on both attempts.
+        self.assertTrue(err.startswith("Create environment call 0x8007007E: "), err)
+        self.assertEqual([line.split(" code=")[1] for line in self.log_of(self.profiles)],
+                         ["0x00000000", "0x8007007E", "0x00000000", "0x8007007E"])
+
     def test_without_an_override_the_log_is_under_local_app_data(self):
         del self.environment["MUVRA_WEBVIEW2_PROFILE_ROOT"]
         prefix = os.environ["WINEPREFIX"]
