@@ -2,24 +2,20 @@
 // with a reply the page can take, and never crashes the host.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <climits>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "base/failure.h"
+#include "require.h"
 #include "web/bridge.h"
 #include "web/interface_files.h"
 
 namespace {
 
-void require(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using fuzz::require;
 
 // A request the page may send: an object with a positive 32-bit id and a method name, small
 // enough for the message limit. Each such request gets exactly one reply.

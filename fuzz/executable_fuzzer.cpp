@@ -2,17 +2,17 @@
 // accepts starts with the DOS header.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
+#include "require.h"
 #include "update/executable_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   std::istringstream stream(bytes);
-  if (muvra::isWindowsExecutable(stream) && (size < 64 || bytes.compare(0, 2, "MZ") != 0)) {
-    std::abort();
+  if (muvra::isWindowsExecutable(stream)) {
+    fuzz::require(size >= 64 && bytes.compare(0, 2, "MZ") == 0);
   }
   return 0;
 }

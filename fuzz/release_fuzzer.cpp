@@ -2,19 +2,15 @@
 // that keeps every rule, or one of the two failure kinds; nothing else may escape.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "base/failure.h"
+#include "require.h"
 #include "update/release.h"
 
 namespace {
 
-void require(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using fuzz::require;
 
 bool isLowerHex(std::string_view text) {
   for (const char c : text) {

@@ -3,17 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "console/screen.h"
+#include "require.h"
 
 namespace {
 
-void require(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using fuzz::require;
 
 void requireRows(const muvra::ScreenFrame& frame, std::size_t rows, std::size_t width) {
   require(frame.size() == rows);
