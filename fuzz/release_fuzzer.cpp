@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/failure.h"
+#include "base/text.h"
 #include "require.h"
 #include "update/release.h"
 
@@ -21,22 +22,6 @@ bool isLowerHex(std::string_view text) {
   return true;
 }
 
-// The address begins with the repository's download prefix; GitHub treats letter case as equal.
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  if (text.size() < prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (lower(text[i]) != lower(prefix[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -46,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!release.tag.empty());
     require(release.sha256.size() == 64 && isLowerHex(release.sha256));
     require(release.size >= muvra::kMinimumAssetSize && release.size <= muvra::kMaximumAssetSize);
-    require(startsWithIgnoringCase(release.downloadUrl, muvra::assetDownloadPrefix()));
+    // GitHub treats letter case in the owner and repository names as equal.
+    require(muvra::startsWithIgnoringAsciiCase(release.downloadUrl, muvra::assetDownloadPrefix()));
   } catch (const muvra::OperationFailure& failure) {
     require(*failure.what() != '\0');
   } catch (const muvra::PlatformError&) {

@@ -27,4 +27,9 @@ std::size_t utf16Length(std::string_view text);
 // The text up to (not including) its first NUL character.
 std::string_view untilFirstNul(std::string_view text);
 
+// Comparisons that treat A-Z as a-z and every other byte as itself, whatever the locale.
+char asciiLower(char c);
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
+
 }  // namespace muvra

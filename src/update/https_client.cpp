@@ -2,20 +2,10 @@
 
 #include <cctype>
 
+#include "base/text.h"
+
 namespace muvra {
 namespace {
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool isValidHost(std::string_view host) {
   if (host.empty()) {
@@ -34,7 +24,7 @@ bool isValidHost(std::string_view host) {
 
 std::optional<HttpsTarget> splitHttpsUrl(std::string_view url) {
   constexpr std::string_view scheme = "https://";
-  if (!startsWithIgnoringCase(url, scheme)) {
+  if (!startsWithIgnoringAsciiCase(url, scheme)) {
     return std::nullopt;
   }
   std::string_view rest = url.substr(scheme.size());

@@ -10,22 +10,6 @@
 namespace muvra {
 namespace {
 
-char asciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool isHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -103,9 +87,7 @@ ReleaseInfo parseRelease(std::string_view document) {
   }
 
   const std::string prefix = assetDownloadPrefix();
-  if (info.downloadUrl.size() < prefix.size() ||
-      !equalsIgnoringAsciiCase(std::string_view(info.downloadUrl).substr(0, prefix.size()),
-                               prefix)) {
+  if (!startsWithIgnoringAsciiCase(info.downloadUrl, prefix)) {
     throw OperationFailure("The asset download URL does not belong to the configured repository.");
   }
   info.sha256 = normalizedDigest(rawDigest);

@@ -68,5 +68,15 @@ TEST(UntilFirstNulTest, CutsAtTheFirstNul) {
   EXPECT_EQ(untilFirstNul("none"), "none");
 }
 
+TEST(IgnoringAsciiCaseTest, FoldsOnlyAsciiLetters) {
+  EXPECT_TRUE(equalsIgnoringAsciiCase("Muvra-App/X", "muvra-app/x"));
+  EXPECT_FALSE(equalsIgnoringAsciiCase("muvra", "muvr"));
+  EXPECT_FALSE(equalsIgnoringAsciiCase("[", "{"));                // 0x5B is not 'A'-'Z' + 26
+  EXPECT_FALSE(equalsIgnoringAsciiCase("\xC3\x89", "\xC3\xA9"));  // no folding beyond ASCII
+  EXPECT_TRUE(startsWithIgnoringAsciiCase("HTTPS://github.com", "https://"));
+  EXPECT_TRUE(startsWithIgnoringAsciiCase("https://", "HTTPS://"));
+  EXPECT_FALSE(startsWithIgnoringAsciiCase("https:/", "https://"));
+}
+
 }  // namespace
 }  // namespace muvra
