@@ -182,13 +182,7 @@ void httpsGet(std::string_view url,
     transfer.checkStatus();  // an empty body never reached the callback
     return;
   }
-  const long code = transfer.status();
-  const bool refusedRedirect =
-      code >= 300 && code < 400 &&
-      (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_TOO_MANY_REDIRECTS);
-  if (refusedRedirect) {
-    throw OperationFailure(statusFailureSentence(code));  // kept as the final response
-  }
+  // A redirect refused (to plain http, or too many) fails the receive, as in WinHTTP.
   if (!transfer.responseStarted) {
     throw OperationFailure(kCannotReach);
   }

@@ -29,12 +29,25 @@ void throwIfCancelled(const CancellationFlag& cancel) {
   }
 }
 
-}  // namespace
+// A numeric header of the final response; 0 when it is missing or unreadable.
+DWORD numberHeader(HINTERNET request, DWORD query) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (!WinHttpQueryHeaders(request, query | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return value;
+}
 
-void httpsGet(std::string_view url,
-              std::uint64_t byteLimit,
-              const CancellationFlag& cancel,
-              const ChunkSink& sink) {
+// Session, connection and request of one GET; members close in reverse: request first.
+struct OpenRequest {
+  InternetHandle session;
+  InternetHandle connection;
+  InternetHandle request;
+};
+
+OpenRequest openRequest(std::string_view url) {
   std::wstring address = wide(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
@@ -53,58 +66,63 @@ void httpsGet(std::string_view url,
     target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   }
 
-  // Declared in this order, so they close request, connection, session.
-  const InternetHandle session(WinHttpOpen(L"MuvraLoader/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (session.get() == nullptr || !WinHttpSetTimeouts(session.get(), 5000, 5000, 8000, 8000)) {
+  OpenRequest open;
+  open.session = InternetHandle(WinHttpOpen(L"MuvraLoader/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (open.session.get() == nullptr ||
+      !WinHttpSetTimeouts(open.session.get(), 5000, 5000, 8000, 8000)) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  const InternetHandle connection(
-      WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
-  if (connection.get() == nullptr) {
+  open.connection = InternetHandle(
+      WinHttpConnect(open.session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+  if (open.connection.get() == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  const InternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
-                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                  WINHTTP_FLAG_SECURE));
-  if (request.get() == nullptr) {
+  open.request = InternetHandle(
+      WinHttpOpenRequest(open.connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
+                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (open.request.get() == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
   DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy))) {
+  if (!WinHttpSetOption(open.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy,
+                        sizeof(policy))) {
     throw OperationFailure("Could not configure secure redirects.");
   }
-  throwIfCancelled(cancel);
+  return open;
+}
 
+void sendAndReceive(HINTERNET request) {
   const wchar_t* headers =
       L"Accept: application/vnd.github+json\r\n"
       L"X-GitHub-Api-Version: 2026-03-10\r\n"
       L"Cache-Control: no-cache\r\n";
-  if (!WinHttpSendRequest(request.get(), headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
-                          0, 0, 0) ||
-      !WinHttpReceiveResponse(request.get(), nullptr)) {
+  // A redirect the policy refuses fails the receive (ERROR_WINHTTP_REDIRECT_FAILED).
+  if (!WinHttpSendRequest(request, headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
+                          0) ||
+      !WinHttpReceiveResponse(request, nullptr)) {
     throw OperationFailure("Cannot reach GitHub over HTTPS. Check your connection and try again.");
   }
-  DWORD status = 0;
-  DWORD statusSize = sizeof(status);
-  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    throw OperationFailure("Could not read GitHub's HTTP status.");
-  }
-  if (status != 200) {
-    throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
-  }
-  throwIfCancelled(cancel);
+}
 
+void readBody(HINTERNET request,
+              std::uint64_t byteLimit,
+              const CancellationFlag& cancel,
+              const ChunkSink& sink) {
+  const DWORD announced = numberHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
   std::vector<std::uint8_t> buffer(kReceiveBlockSize);
   std::uint64_t total = 0;
   for (;;) {
     DWORD count = 0;
-    if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
+    if (!WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
       throw OperationFailure("The download was interrupted. Your previous installation was kept.");
     }
     if (count == 0) {
+      // A connection closed before the announced length is an interrupted body, not its end.
+      if (total < announced) {
+        throw OperationFailure(
+            "The download was interrupted. Your previous installation was kept.");
+      }
       return;
     }
     if (count > byteLimit - total) {
@@ -114,6 +132,26 @@ void httpsGet(std::string_view url,
     sink(buffer.data(), count);
     throwIfCancelled(cancel);
   }
+}
+
+}  // namespace
+
+void httpsGet(std::string_view url,
+              std::uint64_t byteLimit,
+              const CancellationFlag& cancel,
+              const ChunkSink& sink) {
+  const OpenRequest open = openRequest(url);
+  throwIfCancelled(cancel);
+  sendAndReceive(open.request.get());
+  const DWORD status = numberHeader(open.request.get(), WINHTTP_QUERY_STATUS_CODE);
+  if (status == 0) {
+    throw OperationFailure("Could not read GitHub's HTTP status.");
+  }
+  if (status != 200) {
+    throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
+  }
+  throwIfCancelled(cancel);
+  readBody(open.request.get(), byteLimit, cancel, sink);
 }
 
 }  // namespace muvra

@@ -1,64 +1,24 @@
 #include "support/fake_github.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
-#include <stdexcept>
 
 #include "base/path_text.h"
 #include "update/https_client.h"
-#include "update/https_client_testing.h"
 #include "update/release.h"
 
 namespace muvra::testing {
 
-FakeGitHub::FakeGitHub() {
-  int output[2];
-  if (::pipe(output) != 0) {
-    throw std::runtime_error("Could not create a pipe for the fake GitHub.");
-  }
-  const std::string folder = folder_.path().string();
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(output[1], STDOUT_FILENO);
-    ::close(output[0]);
-    ::close(output[1]);
-    ::execlp("python3", "python3", MUVRA_FAKE_GITHUB_SCRIPT, folder.c_str(), nullptr);
-    ::_exit(127);
-  }
-  ::close(output[1]);
-  FILE* stream = ::fdopen(output[0], "r");
-  char line[64] = {};
-  const bool started = stream != nullptr && std::fgets(line, sizeof(line), stream) != nullptr &&
-                       std::sscanf(line, "PORT %d", &port_) == 1;
-  if (stream != nullptr)
-    std::fclose(stream);
-  if (!started) {
-    throw std::runtime_error("The fake GitHub did not start.");
-  }
-  HttpsTestTransport transport;
-  transport.extraCaFile = caFile().string();
-  for (const char* host :
-       {"api.github.com", "github.com", "objects.githubusercontent.com", "untrusted.test"}) {
-    transport.loopbackPorts[host] = port_;
-  }
-  setHttpsTestTransport(transport);
-}
-
-FakeGitHub::~FakeGitHub() {
-  setHttpsTestTransport({});
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
 void FakeGitHub::setRoutes(const nlohmann::json& routes) {
+  nlohmann::json translated = routes;
+  for (auto& [key, route] : translated.items()) {
+    for (const char* member : {"body_file", "gate"}) {
+      if (route.contains(member)) {
+        route[member] = serverPath(pathFromUtf8(route[member].get<std::string>()));
+      }
+    }
+  }
   const auto temporary = folder_ / "routes.json.tmp";
-  writeFile(temporary, routes.dump());
+  writeFile(temporary, translated.dump());
   std::filesystem::rename(temporary, folder_ / "routes.json");
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -9,8 +10,10 @@
 
 namespace muvra::testing {
 
-// The fake GitHub server (fake_github.py) in a process of its own, answering the GitHub hosts
-// on a loopback port. While it lives, the HTTPS client is pointed at it.
+// The fake GitHub server (fake_github.py) answering the GitHub hosts. Natively it runs in a
+// process of its own on a loopback port and the HTTPS client is pointed at it while it lives.
+// Under Wine the harness (tests/wine/with_fake_github.py) runs one on port 443 of a private
+// network, named by MUVRA_TEST_FAKE_GITHUB; each instance starts it with no routes and no log.
 class FakeGitHub {
  public:
   FakeGitHub();
@@ -18,7 +21,8 @@ class FakeGitHub {
   FakeGitHub(const FakeGitHub&) = delete;
   FakeGitHub& operator=(const FakeGitHub&) = delete;
 
-  // Routes keyed "host path", as fake_github.py describes.
+  // Routes keyed "host path", as fake_github.py describes; file paths in "body_file" and "gate"
+  // are this process's own and are handed to the server as it sees them.
   void setRoutes(const nlohmann::json& routes);
   // Every request received so far, oldest first.
   nlohmann::json requests() const;
@@ -26,10 +30,14 @@ class FakeGitHub {
   std::filesystem::path caFile() const { return folder_ / "ca.pem"; }
 
  private:
-  TemporaryFolder folder_;
+  std::unique_ptr<TemporaryFolder> ownFolder_;  // natively: the server's folder
+  std::filesystem::path folder_;
   int pid_ = -1;
-  int port_ = 0;
+  int port_ = 443;
 };
+
+// A path of this process as the fake GitHub's process names it.
+std::string serverPath(const std::filesystem::path& path);
 
 // The "host path" key under which the route of an https address is found.
 std::string routeKey(const std::string& url);

@@ -1,9 +1,6 @@
 #include "support/windows_program.h"
 
-#include <openssl/sha.h>
-
 #include <cstdint>
-#include <cstdio>
 
 namespace muvra::testing {
 
@@ -28,18 +25,6 @@ std::string windowsProgram(std::size_t size, char fill) {
   put(bytes, kPeOffset + 22, 0x0022, 2);  // executable image, large-address aware
   put(bytes, kPeOffset + 24, 0x20B, 2);
   return bytes;
-}
-
-std::string sha256Hex(const std::string& bytes) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  std::string hex;
-  for (const unsigned char byte : digest) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", byte);
-    hex += pair;
-  }
-  return hex;
 }
 
 }  // namespace muvra::testing

@@ -9,7 +9,8 @@ namespace muvra::testing {
 // filled with `fill`.
 std::string windowsProgram(std::size_t size, char fill = 'p');
 
-// SHA-256 of `bytes` in lower-case hexadecimal, computed with OpenSSL.
+// SHA-256 of `bytes` in lower-case hexadecimal, computed apart from the code under test where
+// the platform allows.
 std::string sha256Hex(const std::string& bytes);
 
 }  // namespace muvra::testing

@@ -69,7 +69,8 @@ class FaultTest(LauncherTestCase):
         self.install(OLD)
         self.set_routes({API_ROUTE: {"status": 302, "body": "",
                                      "location": "http://api.github.com/releases/latest"}})
-        self.check_fault("redirect-to-http", "GitHub returned HTTP 302.")
+        self.check_fault("redirect-to-http",
+                         "Cannot reach GitHub over HTTPS. Check your connection and try again.")
 
     def test_untrusted_certificate(self):
         self.install(OLD)

@@ -1,9 +1,6 @@
 #include "web/web_loader.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <functional>
@@ -15,8 +12,9 @@
 #include "base/process.h"
 #include "support/case_name.h"
 #include "support/fake_github.h"
+#include "support/install_faults.h"
+#include "support/launch_recorder.h"
 #include "support/launch_records.h"
-#include "support/mount_namespace.h"
 #include "support/temporary_folder.h"
 #include "support/windows_program.h"
 #include "update/https_client.h"
@@ -253,25 +251,21 @@ TEST_F(WebLoaderTest, UnknownMethodIsRefused) {
 // One fault each; the previous installation must survive every one of them.
 struct FailureCase {
   const char* name;
-  std::function<bool(WebLoaderTest&)> arrange;  // false: the fault cannot be made here
-  std::string message;                          // empty: the platform library's own text
+  std::function<std::string(WebLoaderTest&)> arrange;  // why the fault cannot be made here
+  std::string message;                                 // empty: the platform library's own text
 };
 
 class WebLoaderFailureTest : public WebLoaderTest,
                              public ::testing::WithParamInterface<FailureCase> {
  protected:
-  void TearDown() override {
-    const struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
-    setrlimit(RLIMIT_FSIZE, &unlimited);
-    testing::undoMounts();
-  }
+  void TearDown() override { testing::undoInstallFaults(); }
 };
 
 TEST_P(WebLoaderFailureTest, KeepsThePreviousInstallation) {
   installOld();
   publish("v2", kSecond);
-  if (!GetParam().arrange(*this)) {
-    GTEST_SKIP() << "this process may not make the fault";
+  if (const std::string reason = GetParam().arrange(*this); !reason.empty()) {
+    GTEST_SKIP() << reason;
   }
   const std::vector<std::string> phases = checkAndWait();
   const json state = loader->state();
@@ -308,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
             [](WebLoaderTest& test) {
               const std::string shorter = WebLoaderTest::kSecond.substr(0, 150000);
               test.publish("v2", test.kSecond, {{"body_file", served(test, "short", shorter)}});
-              return true;
+              return "";
             },
             "The update size did not match the release."},
         FailureCase{
@@ -316,57 +310,53 @@ INSTANTIATE_TEST_SUITE_P(
             [](WebLoaderTest& test) {
               const std::string other = testing::windowsProgram(test.kSecond.size(), '3');
               test.publish("v2", test.kSecond, {{"body_file", served(test, "other", other)}});
-              return true;
+              return "";
             },
             kIntegrity},
         FailureCase{"validDigestOfNoProgram",
                     [](WebLoaderTest& test) {
                       test.publish("v2", std::string(200000, 'x'));
-                      return true;
+                      return "";
                     },
                     kIntegrity},
         FailureCase{"assetNotFound",
                     [](WebLoaderTest& test) {
                       test.publish("v2", test.kSecond, {{"status", 404}});
-                      return true;
+                      return "";
                     },
                     statusFailureSentence(404)},
         FailureCase{"malformedReleaseDocument",
                     [](WebLoaderTest& test) {
                       test.github.setRoutes(
                           {{testing::routeKey(latestReleaseUrl()), {{"body", "{\"tag\":"}}}});
-                      return true;
+                      return "";
                     },
                     "Windows could not read the GitHub release metadata."},
         FailureCase{"prerelease",
                     [](WebLoaderTest& test) {
                       test.publish("v2", test.kSecond, {}, {{"prerelease", true}});
-                      return true;
+                      return "";
                     },
                     "A stable published release is required."},
         FailureCase{"appFolderIsAFile",
                     [](WebLoaderTest& test) {
                       fs::remove_all(test.layout.executablePath.parent_path());
                       writeFile(test.layout.executablePath.parent_path(), "not a folder");
-                      return true;
+                      return "";
                     },
                     ""},
         FailureCase{"diskFullWhileWriting",
-                    [](WebLoaderTest&) {
-                      signal(SIGXFSZ, SIG_IGN);
-                      const struct rlimit small = {65536, RLIM_INFINITY};
-                      return setrlimit(RLIMIT_FSIZE, &small) == 0;
-                    },
+                    [](WebLoaderTest&) { return testing::limitFileSize(65536); },
                     "Could not save the update. Check disk space."},
         FailureCase{"appFolderNotWritable",
                     [](WebLoaderTest& test) {
-                      return testing::mountReadOnly(test.layout.executablePath.parent_path());
+                      return testing::makeFolderReadOnly(test.layout.executablePath.parent_path());
                     },
                     "Could not open the update file. Check folder permissions."},
         FailureCase{"moveRefused",
                     [](WebLoaderTest& test) {
-                      const std::string held = served(test, "held", WebLoaderTest::kInstalled);
-                      return testing::bindFileOver(held, test.layout.executablePath);
+                      return testing::keepFromBeingReplaced(test.layout.executablePath,
+                                                            test.folder.path());
                     },
                     "Close Muvra and retry. The update could not be installed."}),
     testing::CaseName());
@@ -444,29 +434,17 @@ TEST_F(WebLoaderTest, CancelAfterInstallWithholdsLaunching) {
   EXPECT_EQ(refusal("launch_app"), "Verify the latest release first.");
 }
 
-// The installed program is a Windows program, which Linux starts through `wine` from PATH: a
-// recording child stands in for it.
 class LaunchTest : public WebLoaderTest {
  protected:
   void SetUp() override {
-    const char* path = std::getenv("PATH");
-    savedPath = path != nullptr ? path : "";
-    publish("v1", kFirst);
+    publish("v1", recorder.recordingRelease());
     ASSERT_EQ(checkAndWait().back(), "ready");
   }
-  void TearDown() override { setenv("PATH", savedPath.c_str(), 1); }
 
-  void putWineOnPath() {
-    fs::create_directories(folder / "bin");
-    fs::copy_file(modulePath().parent_path() / "muvra-test-child", folder / "bin" / "wine");
-    setenv("PATH", (folder / "bin").c_str(), 1);
-  }
-
-  std::string savedPath;
+  testing::LaunchRecorder recorder{folder.path()};
 };
 
 TEST_F(LaunchTest, TwoLaunchesStartTwoChildren) {
-  putWineOnPath();
   for (int launch = 0; launch < 2; ++launch) {
     EXPECT_EQ(call("launch_app"), true);
     EXPECT_EQ(awaitIdle().back(), "launched");
@@ -476,24 +454,24 @@ TEST_F(LaunchTest, TwoLaunchesStartTwoChildren) {
   }
   const std::vector<std::string> records = testing::awaitLaunchRecords(layout.loaderFolder, 2);
   ASSERT_EQ(records.size(), 2u);
-  const std::string expected = pathToUtf8(fs::canonical(layout.loaderFolder)) + "\n" +
-                               pathToUtf8(layout.executablePath) + "\n--config\n" +
-                               pathToUtf8(layout.settingsPath) + "\n";
-  EXPECT_EQ(records[0], expected);
-  EXPECT_EQ(records[1], expected);
+  EXPECT_EQ(records[0], recorder.expectedRecord(layout));
+  EXPECT_EQ(records[1], recorder.expectedRecord(layout));
 }
 
 TEST_F(LaunchTest, FailedLaunchKeepsLaunchPermitted) {
-  setenv("PATH", (folder / "empty").c_str(), 1);
+  publish("v2", recorder.failingRelease());
+  ASSERT_EQ(checkAndWait().back(), "ready");
   EXPECT_EQ(call("launch_app"), true);
   EXPECT_EQ(awaitIdle().back(), "error");
   const json state = loader->state();
   EXPECT_EQ(state["message"], "Could not launch Muvra.");
   EXPECT_EQ(state["progress"], 0);
   EXPECT_TRUE(state["canLaunch"].get<bool>());
-  putWineOnPath();
+  publish("v3", recorder.recordingRelease());
+  ASSERT_EQ(checkAndWait().back(), "ready");
   EXPECT_EQ(call("launch_app"), true);
   EXPECT_EQ(awaitIdle().back(), "launched");
+  EXPECT_EQ(testing::awaitLaunchRecords(layout.loaderFolder, 1).size(), 1u);
 }
 
 TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {

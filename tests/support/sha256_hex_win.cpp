@@ -1,0 +1,14 @@
+#include "support/temporary_folder.h"
+#include "support/windows_program.h"
+#include "update/sha256.h"
+
+namespace muvra::testing {
+
+// Through the program's own hashing: its known-answer tests run in this binary too.
+std::string sha256Hex(const std::string& bytes) {
+  const TemporaryFolder folder;
+  writeFile(folder / "bytes", bytes);
+  return sha256File(folder / "bytes");
+}
+
+}  // namespace muvra::testing
