@@ -96,6 +96,9 @@ void ConsoleTerminal::restore() {
 }
 
 bool ConsoleTerminal::keyWaiting() {
+  // A zero wait changes nothing on Windows; Wine's console host reads a terminal's keys only
+  // while a thread waits on the input handle, and _kbhit alone never waits.
+  WaitForSingleObject(saved_->input, 0);
   return _kbhit() != 0;
 }
 
