@@ -1,17 +1,52 @@
 #include "update/json_reader.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "base/failure.h"
 
 namespace muvra::json {
 
+namespace {
+
+// nlohmann/json refuses a whole text for one number beyond the range of a double, where the
+// Windows facility reads an infinity; such a number becomes the largest double of its sign,
+// which every range check refuses just the same.
+std::string clampOverflowingNumbers(std::string_view text) {
+  std::string clamped;
+  clamped.reserve(text.size());
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const bool startsNumber = !inString && (c == '-' || (c >= '0' && c <= '9'));
+    if (!startsNumber) {
+      const bool escaped = inString && c == '\\' && i + 1 < text.size();
+      clamped.append(text.substr(i, escaped ? 2 : 1));
+      inString = c == '"' ? !inString : inString;
+      i += escaped ? 2 : 1;
+      continue;
+    }
+    const std::size_t end = std::min(text.find_first_not_of("+-0123456789.eE", i), text.size());
+    std::string token(text.substr(i, end - i));
+    const double value = std::strtod(token.c_str(), nullptr);
+    if (std::isinf(value)) {
+      token = value > 0 ? "1.7976931348623157e308" : "-1.7976931348623157e308";
+    }
+    clamped += token;
+    i = end;
+  }
+  return clamped;
+}
+
+}  // namespace
+
 JsonObject::JsonObject(std::shared_ptr<const nlohmann::json> document, const nlohmann::json* node)
     : document_(std::move(document)), node_(node) {}
 
 JsonObject JsonObject::parse(std::string_view text) {
   auto document = std::make_shared<nlohmann::json>(
-      nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false));
+      nlohmann::json::parse(clampOverflowingNumbers(text), nullptr, /*allow_exceptions=*/false));
   if (!document->is_object()) {  // also the discarded value of a parse error
     throw PlatformError(kInvalidJsonString);
   }
@@ -30,6 +65,11 @@ const nlohmann::json& JsonObject::member(std::string_view name) const {
     throw PlatformError(kValueNotFound);
   }
   return *value;
+}
+
+bool JsonObject::isNull(std::string_view name) const {
+  const nlohmann::json* value = find(name);
+  return value != nullptr && value->is_null();
 }
 
 bool JsonObject::getNamedBoolean(std::string_view name, bool defaultValue) const {

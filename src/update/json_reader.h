@@ -22,6 +22,8 @@ class JsonObject {
   // Parses the whole text; it must be one JSON object.
   static JsonObject parse(std::string_view text);
 
+  // Whether the member is present and holds null.
+  bool isNull(std::string_view name) const;
   bool getNamedBoolean(std::string_view name, bool defaultValue) const;
   std::string getNamedString(std::string_view name) const;
   std::string getNamedString(std::string_view name, std::string_view defaultValue) const;

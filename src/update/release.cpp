@@ -78,7 +78,8 @@ ReleaseInfo parseRelease(std::string_view document) {
     }
     ++matches;
     info.downloadUrl = asset.getNamedString("browser_download_url");
-    rawDigest = asset.getNamedString("digest", "");
+    // Assets uploaded before GitHub published digests carry "digest": null.
+    rawDigest = asset.isNull("digest") ? "" : asset.getNamedString("digest", "");
     info.size = checkedSize(asset.getNamedNumber("size"));
   }
   if (matches != 1) {

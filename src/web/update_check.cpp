@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/failure.h"
+#include "base/path_text.h"
 #include "base/process.h"
 #include "update/executable_check.h"
 #include "update/files.h"
@@ -48,8 +49,17 @@ ReleaseInfo fetchLatestRelease(const CancellationFlag& cancel) {
 }
 
 bool isProvenRelease(const fs::path& file, const ReleaseInfo& release) {
-  return fs::exists(file) && fs::file_size(file) == release.size &&
-         sha256File(file) == release.sha256 && isWindowsExecutable(file);
+  const fs::file_status status = fs::status(file);
+  if (!fs::exists(status)) {
+    return false;
+  }
+  if (!fs::is_regular_file(status)) {
+    const fs::path shown = (fs::path("app") / file.filename()).make_preferred();
+    throw OperationFailure("Something other than a file is at " + pathToUtf8(shown) +
+                           ". Remove it, then check for updates again.");
+  }
+  return fs::file_size(file) == release.size && sha256File(file) == release.sha256 &&
+         isWindowsExecutable(file);
 }
 
 void download(const fs::path& applicationPath,

@@ -173,6 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  std::nullopt},
         RuleCase{"digestAbsent", [](Json& d) { firstAsset(d).erase("digest"); }, kDigestSentence},
+        RuleCase{"digestNull", [](Json& d) { firstAsset(d)["digest"] = nullptr; }, kDigestSentence},
         RuleCase{"digestEmpty", setDigest(""), kDigestSentence},
         RuleCase{"digestSha512", setDigest("sha512:" + kDigest), kDigestSentence},
         RuleCase{"digestPrefixInCapitals", setDigest("SHA256:" + kDigest), kDigestSentence},
@@ -236,6 +237,32 @@ TEST(ParseReleaseTest, ReturnsTheWholeRecord) {
   EXPECT_EQ(info.size, 442880u);
   EXPECT_EQ(info.downloadUrl, assetDownloadPrefix() + "v15/muvra.exe");
   EXPECT_EQ(info.sha256, std::string(32, 'a') + std::string(32, '0'));
+}
+
+// Numbers beyond a double's range, which the JSON library refuses to read, written into the text.
+TEST(ParseReleaseTest, NumbersBeyondADoubleAreOutOfRangeNotMalformed) {
+  struct Case {
+    const char* written;
+    std::optional<std::string> refusal;
+  };
+  for (const Case& c : {Case{"1e400", kSize}, Case{"-1E400", kSize}, Case{"1e-400", kSize},
+                        Case{"4.4288e5", std::nullopt}}) {
+    std::string text = fixture().dump();
+    text.replace(text.find("442880"), 6, c.written);
+    const Outcome outcome = outcomeOf(text);
+    if (c.refusal) {
+      ASSERT_TRUE(std::holds_alternative<Refused>(outcome)) << c.written;
+      EXPECT_EQ(std::get<Refused>(outcome).sentence, *c.refusal);
+    } else {
+      EXPECT_TRUE(std::holds_alternative<ReleaseInfo>(outcome)) << c.written;
+    }
+  }
+  Json document = fixture();
+  document["tag_name"] = "v1e400";
+  document["id"] = 0;
+  std::string text = document.dump();
+  text.replace(text.find("\"id\":0"), 6, "\"id\":9e999");
+  EXPECT_EQ(parseRelease(text).tag, "v1e400");
 }
 
 TEST(ParseReleaseTest, KeepsTheTagAsPublished) {

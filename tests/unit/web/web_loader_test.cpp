@@ -345,6 +345,15 @@ INSTANTIATE_TEST_SUITE_P(
                       return "";
                     },
                     ""},
+        FailureCase{"folderInsteadOfTheProgram",
+                    [](WebLoaderTest& test) {
+                      fs::remove(test.layout.executablePath);
+                      fs::create_directories(test.layout.executablePath / "inside");
+                      return "";
+                    },
+                    "Something other than a file is at " +
+                        pathToUtf8((fs::path("app") / "muvra.exe").make_preferred()) +
+                        ". Remove it, then check for updates again."},
         FailureCase{"diskFullWhileWriting",
                     [](WebLoaderTest&) { return testing::limitFileSize(65536); },
                     "Could not save the update. Check disk space."},
