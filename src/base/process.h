@@ -5,7 +5,7 @@
 
 namespace muvra {
 
-// Full path of the running executable.
+// Full path of the running executable. Throws OperationFailure when the system cannot tell it.
 std::filesystem::path modulePath();
 
 // Milliseconds since an arbitrary fixed point (system start-up on Windows), never going back.

@@ -3,6 +3,7 @@
 
 #include <system_error>
 
+#include "base/failure.h"
 #include "base/process.h"
 
 namespace muvra {
@@ -10,7 +11,10 @@ namespace muvra {
 std::filesystem::path modulePath() {
   std::error_code error;
   std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::path() : path;
+  if (error || path.empty()) {
+    throw OperationFailure("Cannot locate the executable path.");
+  }
+  return path;
 }
 
 std::uint64_t tickMilliseconds() {
