@@ -1,6 +1,7 @@
 """Runs the real launcher binary (natively, or a Windows build through a runner such as Wine)."""
 import argparse
 import os
+import signal
 import shutil
 import subprocess
 import sys
@@ -53,16 +54,36 @@ def main(test_module):
     unittest.main(module=test_module, argv=[sys.argv[0]] + rest, verbosity=2)
 
 
-def processes_of(executable):
-    """The ids of the running processes of exactly this executable file."""
+def parent_of(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        return int(stat.read().rsplit(")", 1)[1].split()[1])
+
+
+def processes_of(executable, under=None):
+    """The ids of the running processes of exactly this executable file (descendants of the
+    process `under` only, when given)."""
     found = []
     for entry in os.listdir("/proc"):
         try:
-            if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == executable:
+            if not entry.isdigit() or os.readlink(f"/proc/{entry}/exe") != executable:
+                continue
+            ancestor = int(entry)
+            while under is not None and ancestor not in (under, 0, 1):
+                ancestor = parent_of(ancestor)
+            if under is None or ancestor == under:
                 found.append(int(entry))
         except OSError:
             pass
     return found
+
+
+def end_process_group(process):
+    """Ends a process started with start_new_session=True and everything it started."""
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    process.wait()
 
 
 def temporary_folder(test):

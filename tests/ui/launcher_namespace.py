@@ -10,6 +10,7 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -63,8 +64,6 @@ class LauncherTestCase(unittest.TestCase):
         self.copy = PROGRAM.copy_into(self.loader)
         self.app_folder = os.path.join(self.loader, "app")
         self.installed = os.path.join(self.app_folder, "muvra.exe")
-        self.screen_folder = os.path.join(self.folder, "screen")
-        os.mkdir(self.screen_folder)
         self.environment = dict(os.environ, GTK_OVERLAY_SCROLLING="0",
                                 MUVRA_WEBVIEW2_PROFILE_ROOT=os.path.join(self.folder, "profiles"))
 
@@ -136,15 +135,23 @@ class LauncherTestCase(unittest.TestCase):
 
     # The launcher and its window.
     def start(self):
+        """The launcher on a display of its own, ended with all it started on every way out."""
+        self.screen_folder = tempfile.mkdtemp(prefix="screen-", dir=self.folder)
         launcher = subprocess.Popen(screen.xvfb_command(self.screen_folder, [self.copy]),
                                     env=self.environment, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(launcher.wait)
-        self.addCleanup(launcher.kill)
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    start_new_session=True)
+        self.addCleanup(program.end_process_group, launcher)
+        self.launcher = launcher
         return launcher
 
     def pid(self):
-        (pid,) = program.processes_of(self.copy)
+        """The launcher process of the last start."""
+        deadline = time.monotonic() + 60
+        while not (found := program.processes_of(self.copy, under=self.launcher.pid)):
+            self.assertLess(time.monotonic(), deadline, "the launcher never started")
+            time.sleep(0.05)
+        (pid,) = found
         return pid
 
     def await_condition(self, condition, what):
@@ -180,13 +187,23 @@ class LauncherTestCase(unittest.TestCase):
         subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1",
                         "mousemove", "535", "645"], check=True, env=self.display())
 
+    def screenshot_showing(self, name, sentence, differs_from=None):
+        """The settled window once it shows `sentence`: a window still painting, or passing
+        through busy phases, is read again once it has changed."""
+        deadline = time.monotonic() + 60
+        image = differs_from
+        while True:
+            image = self.screenshot(name, image)
+            text = ocr.text_of(image)
+            if ocr.normalised(sentence) in text:
+                return image
+            self.assertLess(time.monotonic(), deadline,
+                            f'"{sentence}" never appeared; the window read "{text}"')
+
     def click_text(self, image, phrase):
         position = ocr.position_of(image, phrase)
         self.assertIsNotNone(position, f'"{phrase}" is not on the screen')
         self.click(*position)
-
-    def assertShows(self, image, sentence):
-        self.assertIn(ocr.normalised(sentence), ocr.text_of(image))
 
     def close(self, launcher):
         os.kill(self.pid(), signal.SIGTERM)

@@ -42,22 +42,22 @@ class EndToEndTest(LauncherTestCase):
         self.set_routes(routes)
         launcher = self.start()
         self.await_condition(self.page_ready, "the page never loaded")
-        shots = {"checking": self.screenshot("launcher-checking")}
-        self.assertShows(shots["checking"], "Checking for updates")
+        shots = {"checking": self.screenshot_showing("launcher-checking", "Checking for updates")}
         open(api_gate, "w").close()
         self.await_condition(self.download_began, "the download never began")
-        shots["downloading"] = self.screenshot("launcher-downloading", shots["checking"])
-        self.assertShows(shots["downloading"], "Getting Muvra ready")
+        shots["downloading"] = self.screenshot_showing("launcher-downloading",
+                                                       "Getting Muvra ready", shots["checking"])
         open(asset_gate, "w").close()
         self.await_condition(lambda: self.installed_bytes() == asset, "the release was not installed")
-        shots["ready"] = self.screenshot("launcher-ready", shots["downloading"])
-        self.assertShows(shots["ready"], "Your latest release is verified.")
+        shots["ready"] = self.screenshot_showing("launcher-ready",
+                                                 "Your latest release is verified.",
+                                                 shots["downloading"])
         routes[API_ROUTE] = {"status": 404, "body": "{}"}
         self.set_routes(routes)
         self.click_text(shots["ready"], "Check for updates")
-        shots["failed-check"] = self.screenshot("launcher-failed-check", shots["ready"])
-        self.assertShows(shots["failed-check"], "No public latest release found. The repository "
-                                                "may be private, missing, or have no stable release.")
+        shots["failed-check"] = self.screenshot_showing(
+            "launcher-failed-check", "No public latest release found. The repository may be "
+            "private, missing, or have no stable release.", shots["ready"])
         self.close(launcher)
         self.assertEqual(len({b"".join(image.rows) for image in shots.values()}), len(shots))
         self.assertEqual(self.installed_bytes(), asset)

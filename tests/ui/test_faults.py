@@ -6,9 +6,7 @@ import os
 import signal
 import subprocess
 import sys
-import time
 
-import ocr
 from launcher_namespace import (API_ROUTE, CA_BUNDLE, LauncherTestCase, main,
                                 windows_program)
 
@@ -19,19 +17,9 @@ DENIED = "GitHub denied or rate-limited the request. Try again later."
 
 
 class FaultTest(LauncherTestCase):
-    def await_sentence(self, name, sentence):
-        """The settled window once it shows `sentence` (a slow fault passes through busy phases)."""
-        deadline = time.monotonic() + 60
-        image = None
-        while True:
-            image = self.screenshot(name, image)
-            if ocr.normalised(sentence) in ocr.text_of(image):
-                return image
-            self.assertLess(time.monotonic(), deadline, f'"{sentence}" never appeared')
-
     def check_fault(self, name, sentence, installed=OLD, repair=None):
         launcher = self.start()
-        image = self.await_sentence(f"fault-{name}", sentence)
+        image = self.screenshot_showing(f"fault-{name}", sentence)
         self.assertEqual(self.installed_bytes(), installed)
         self.assertEqual(self.parts(), [])
         # Still responsive: the page's button starts another check (which, for a fault that

@@ -109,8 +109,8 @@ class WebModesTest(unittest.TestCase):
             with self.subTest(arguments=arguments):
                 launcher = subprocess.Popen(self.command(arguments), env=self.environment,
                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                            stderr=subprocess.DEVNULL)
-                self.addCleanup(launcher.kill)
+                                            stderr=subprocess.DEVNULL, start_new_session=True)
+                self.addCleanup(program.end_process_group, launcher)
                 log = None
                 while launcher.poll() is None and log is None:
                     names = os.listdir(self.profiles) if os.path.isdir(self.profiles) else []
@@ -120,7 +120,7 @@ class WebModesTest(unittest.TestCase):
                     else:
                         time.sleep(0.05)
                 self.assertIsNotNone(log, "the page never loaded")
-                (pid,) = program.processes_of(self.copy)
+                (pid,) = program.processes_of(self.copy, under=launcher.pid)
                 os.kill(pid, signal.SIGTERM)
                 self.assertEqual(launcher.wait(timeout=60), 0)
                 shutil.rmtree(self.profiles, ignore_errors=True)

@@ -52,10 +52,9 @@ class WindowProbeTest(unittest.TestCase):
         environment = dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=os.path.join(folder, "profiles"))
         process = subprocess.Popen(["xvfb-run", "-a", copy], env=environment, text=True,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL)
-        self.addCleanup(process.wait)
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
         self.addCleanup(process.stdout.close)
-        self.addCleanup(process.kill)
+        self.addCleanup(program.end_process_group, process)
         return copy, process
 
     def test_the_view_refuses_everything_but_its_two_pages(self):
@@ -65,7 +64,7 @@ class WindowProbeTest(unittest.TestCase):
             finding = json.loads(line)
             findings.append(finding)
             if finding == ["right-click now"]:
-                (pid,) = program.processes_of(copy)
+                (pid,) = program.processes_of(copy, under=probe.pid)
                 self.assertEqual(open_menus(pid), set())
                 right_click(pid)
             elif finding == ["contextmenu"]:
@@ -87,7 +86,7 @@ class WindowProbeTest(unittest.TestCase):
         # WebKitGTK view.
         copy, reference = self.start(REFERENCE)
         self.assertEqual(reference.stdout.readline().strip(), "READY")
-        (pid,) = program.processes_of(copy)
+        (pid,) = program.processes_of(copy, under=reference.pid)
         self.assertEqual(open_menus(pid), set())
         right_click(pid)
         deadline = time.monotonic() + 30
