@@ -27,7 +27,10 @@ bool WebLoader::create() {
 
 bool WebLoader::create(const InstallLayout& layout) {
   layout_ = layout;
-  webWindow_->setOnClose([this] { cancelFlag.set(); });
+  webWindow_->setOnClose([this] {
+    closing_ = true;
+    cancelFlag.set();
+  });
   webWindow_->setDispatcher([this](std::int32_t id, const std::string& method,
                                    const nlohmann::json& params) { dispatch(id, method, params); });
   return webWindow_->open("loader.html");
@@ -51,7 +54,7 @@ void WebLoader::dispatch(std::int32_t id, const std::string& method, const nlohm
 }
 
 nlohmann::json WebLoader::answerStateRequest() {
-  if (!autoCheckStarted_) {
+  if (!autoCheckStarted_ && !closing_) {
     autoCheckStarted_ = true;
     start(false);
   }
@@ -61,6 +64,10 @@ nlohmann::json WebLoader::answerStateRequest() {
 void WebLoader::start(bool launch) {
   if (preview) {
     throw OperationFailure(kPreviewRefusal);
+  }
+  // Requests handled in the same drain as the close must not clear its cancellation.
+  if (closing_) {
+    throw OperationFailure("The launcher is closing.");
   }
   nlohmann::json before;
   state_.update([&](nlohmann::json& document) {

@@ -52,6 +52,7 @@ class WebLoader {
   LauncherState state_;
   std::thread worker_;
   bool autoCheckStarted_ = false;
+  bool closing_ = false;  // the window was closed: no operation starts any more
   std::unique_ptr<LauncherWindow> webWindow_;
   CheckCheckpoint checkpoint_;
 };

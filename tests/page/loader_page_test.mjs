@@ -76,6 +76,26 @@ describe('before the first answer', () => {
   });
 });
 
+describe('a state that cannot be drawn', () => {
+  for (const [name, reply] of [['a result that is not an object', { result: null }],
+    ['an error reply without text', { error: '' }]]) {
+    test(`${name} does not stop the polling`, async () => {
+      const { context, page } = await opened({ before: stoppedClock });
+      await page.evaluate((r) => {
+        window.__host.handle = (message) => Object.assign({ id: message.id }, r);
+        for (const message of window.__requests) window.__deliver(window.__host.handle(message));
+      }, reply);
+      await page.clock.runFor(1100);
+      const polls = await page.evaluate(() => window.__requests.length);
+      assert.ok(polls >= 3, `${polls} state requests in 1.1 s`);
+      await serveState(page, { ...base, phase: 'ready', canLaunch: true });
+      await page.clock.runFor(400);
+      await drawn(page, 'Ready when you are');
+      await context.close();
+    });
+  }
+});
+
 const PHASES = [
   ['checking', { busy: true }, 'Checking for updates', 'Working', 'connecting', true, true, false, false, 'Working\u2026'],
   ['downloading', { busy: true, progress: 27, downloaded: 3670016, total: 12582912 }, 'Getting Muvra ready',

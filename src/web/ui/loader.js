@@ -71,6 +71,8 @@
     inFlight = true;
     return window.muvra.call('get_loader_state').then(draw, function (error) {
       message.textContent = error.message;
+    }).catch(function () {
+      // A state that cannot be drawn is skipped; the next poll draws the next one.
     }).then(function () {
       inFlight = false;
     });

@@ -161,6 +161,17 @@ TEST_F(WebLoaderTest, ConstructionStateAndCreate) {
   EXPECT_TRUE(loader->cancelFlag.isSet());
 }
 
+TEST_F(WebLoaderTest, NothingStartsOnceTheWindowIsClosing) {
+  publish("v1", kFirst);
+  window->onClose();
+  EXPECT_EQ(call("get_loader_state")["phase"], "idle");
+  EXPECT_EQ(refusal("check_update"), "The launcher is closing.");
+  EXPECT_EQ(refusal("launch_app"), "The launcher is closing.");
+  EXPECT_TRUE(loader->cancelFlag.isSet());
+  EXPECT_FALSE(loader->state()["busy"].get<bool>());
+  EXPECT_TRUE(github.requests().empty());
+}
+
 TEST_F(WebLoaderTest, FirstStateRequestStartsTheOnlyAutomaticCheck) {
   publish("v1", kFirst, {{"mode", "gate"}, {"gate", pathToUtf8(folder / "open")}});
   const json first = call("get_loader_state");
