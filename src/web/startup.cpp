@@ -1,5 +1,6 @@
 #include "web/startup.h"
 
+#include <cerrno>
 #include <fstream>
 
 #include "base/failure.h"
@@ -93,14 +94,24 @@ std::optional<std::uint32_t> createProfileFolder(StartupState& state) {
     state.profileRoot = profileRootFolder();
   }
   state.profileFolder = profileFolderFor(state.profileRoot, state.executable, state.attempt);
-  std::error_code error;
-  std::filesystem::create_directories(state.profileFolder, error);
-  if (!error) {
-    return std::nullopt;
+  return createFolders(state.profileFolder);
+}
+
+std::uint32_t statusFromErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return 0x80070005;  // access denied
+    case ENOENT:
+    case ENOTDIR:
+      return 0x80070003;  // path not found
+    case EROFS:
+      return 0x80070013;  // write protected
+    case ENOSPC:
+      return 0x80070070;  // disk full
+    default:
+      return 0x80004005;  // unspecified failure
   }
-  const int value = error.value();
-  return value > 0 ? 0x80070000U | (static_cast<std::uint32_t>(value) & 0xFFFF)
-                   : static_cast<std::uint32_t>(value);
 }
 
 StartupOutcome reportStartupFailure(StartupState& state,

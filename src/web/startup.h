@@ -49,6 +49,13 @@ void logStartupStage(StartupState& state, std::string_view stage, std::uint32_t 
 // determined throws OperationFailure.
 std::optional<std::uint32_t> createProfileFolder(StartupState& state);
 
+// Creates the folder and its missing parents; the failure as the Windows status code it is (on
+// Windows) or stands for (elsewhere).
+std::optional<std::uint32_t> createFolders(const std::filesystem::path& folder);
+
+// The Windows status code a C library error number stands for.
+std::uint32_t statusFromErrno(int error);
+
 enum class StartupOutcome { Restart, Failed };
 
 // Logs a failed stage, then either asks for the one recovery restart or sets the error text.

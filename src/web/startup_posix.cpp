@@ -40,6 +40,15 @@ std::optional<std::string> profileOverride() {
 
 }  // namespace
 
+std::optional<std::uint32_t> createFolders(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!error) {
+    return std::nullopt;
+  }
+  return statusFromErrno(error.value());
+}
+
 std::filesystem::path profileRootFolder() {
   const std::optional<std::string> override = profileOverride();
   return chooseProfileRoot(override, false, override ? std::filesystem::path() : userDataFolder());

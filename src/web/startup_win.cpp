@@ -35,7 +35,34 @@ std::filesystem::path localAppData() {
   return folder;
 }
 
+bool isFolder(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace
+
+// From the top down. A part that exists is passed (a file in the way then fails the next part
+// with "path not found", as Windows reports it), and so is one that cannot be created but is a
+// folder, such as a drive or a share root.
+std::optional<std::uint32_t> createFolders(const std::filesystem::path& folder) {
+  std::filesystem::path partial;
+  for (const std::filesystem::path& part : folder) {
+    partial /= part;
+    if (partial == partial.root_path() || partial == partial.root_name() ||
+        CreateDirectoryW(partial.c_str(), nullptr)) {
+      continue;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && !isFolder(partial)) {
+      return 0x80070000U | (error & 0xFFFF);
+    }
+  }
+  if (!isFolder(folder)) {
+    return 0x80070000U | ERROR_ALREADY_EXISTS;
+  }
+  return std::nullopt;
+}
 
 std::filesystem::path profileRootFolder() {
   const std::optional<std::string> override = profileOverride();

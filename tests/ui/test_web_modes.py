@@ -100,8 +100,8 @@ class WebModesTest(unittest.TestCase):
             blocker.write("a file where the profile root should be")
         status, out, err = self.run_mode("--web-ui-test")
         self.assertEqual((status, out), (1, "FAIL: WebView2 launcher UI test.\n"))
-        self.assertTrue(err.startswith("Create profile folder 0x8007"), err)
-        self.assertIn("\nStage: Create profile folder\nWindows error: 0x8007", err)
+        self.assertTrue(err.startswith("Create profile folder 0x80070003"), err)
+        self.assertIn("\nStage: Create profile folder\nWindows error: 0x80070003", err)
         self.assertIn("The browser runtime could not finish starting.", err)
 
     def test_termination_closes_the_window_cleanly(self):

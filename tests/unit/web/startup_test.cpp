@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,6 +64,30 @@ TEST(ProfileOverrideTest, ReadsTheEnvironment) {
   unsetenv("MUVRA_WEBVIEW2_PROFILE_ROOT");
 }
 #endif
+
+TEST(ProfileFolderTest, AFileInTheWayIsAPathNotFound) {
+  const testing::TemporaryFolder folder;
+  testing::writeFile(folder / "file", "not a folder");
+  StartupState state;
+  state.executable = folder / "MuvraLoader.exe";
+  state.profileRoot = folder / "file" / "profiles";
+  EXPECT_EQ(createProfileFolder(state), 0x80070003u);
+  const std::string text = startupFailureText("Create profile folder", 0x80070003);
+  EXPECT_NE(text.find("The browser runtime could not finish starting."), std::string::npos);
+  state.profileRoot = folder / "profiles";
+  EXPECT_EQ(createProfileFolder(state), std::nullopt);
+  EXPECT_TRUE(fs::is_directory(state.profileFolder));
+  EXPECT_EQ(createProfileFolder(state), std::nullopt) << "an existing folder is fine";
+}
+
+TEST(ProfileFolderTest, ErrorNumbersStandForWindowsCodes) {
+  const std::pair<int, std::uint32_t> table[] = {
+      {EACCES, 0x80070005}, {EPERM, 0x80070005},  {ENOENT, 0x80070003}, {ENOTDIR, 0x80070003},
+      {EROFS, 0x80070013},  {ENOSPC, 0x80070070}, {EEXIST, 0x80004005}, {0, 0x80004005}};
+  for (const auto& [error, code] : table) {
+    EXPECT_EQ(statusFromErrno(error), code) << error;
+  }
+}
 
 TEST(StartupLogTest, LineFormat) {
   EXPECT_EQ(startupLogLine(123456, 0, "Create environment", 0),
