@@ -59,6 +59,9 @@ bool rowNeedsDrawing(const ScreenFrame& previous, const ScreenFrame& frame, std:
 }
 
 void drawFrame(ConsoleTerminal& terminal, const ScreenState& state, unsigned tick) {
+  if (terminal.takeResumed()) {
+    terminal.previousFrame_.clear();
+  }
   const std::optional<ConsoleWindow> sized = terminal.window();
   const std::size_t width = sized ? sized->columns : 84;
   ScreenFrame frame = renderScreen(state, width, tick);

@@ -43,6 +43,9 @@ class ConsoleTerminal {
 
   // Puts back what the constructor changed; the frame drawn last is still known here.
   void restore();
+  // Whether the terminal was given back and taken again since the last call (job control), so
+  // that nothing drawn before may be assumed on the screen.
+  bool takeResumed();
 
   struct Saved;  // the console settings to restore, per platform
   std::unique_ptr<Saved> saved_;

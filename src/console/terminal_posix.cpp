@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <deque>
 #include <iostream>
 
@@ -15,8 +17,22 @@ namespace {
 
 constexpr const char kRestoreText[] = "\x1b[0m\x1b[?25h";
 
-// Read by the termination handler, which may run at any moment while the terminal is open.
-struct termios terminationRestore;
+constexpr const char kPrepareText[] = "\x1b[?25l";
+
+// Read by the signal handlers, which may run at any moment while the terminal is open.
+struct termios cookedMode;
+struct termios rawMode;
+std::atomic<bool> resumed{false};
+
+void writeText(const char* text, std::size_t size) {
+  [[maybe_unused]] const ssize_t written = write(STDOUT_FILENO, text, size);
+}
+
+// Puts the terminal back as it was, dropping keys typed but not yet read.
+void restoreTerminal() {
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &cookedMode);
+  writeText(kRestoreText, sizeof kRestoreText - 1);
+}
 
 void onInterrupt(int) {
   stopRequested.store(true);
@@ -24,21 +40,52 @@ void onInterrupt(int) {
 
 // Ends like the default action, but never leaves the terminal raw with a hidden cursor.
 void onTermination(int signal) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &terminationRestore);
-  [[maybe_unused]] const ssize_t written =
-      write(STDOUT_FILENO, kRestoreText, sizeof kRestoreText - 1);
+  restoreTerminal();
   ::signal(signal, SIG_DFL);
   raise(signal);
 }
 
-constexpr int kTerminationSignals[] = {SIGTERM, SIGHUP};
+// Ctrl+Z: stops with the terminal as the shell expects it, and takes it again when continued.
+void onStop(int) {
+  const int savedErrno = errno;
+  restoreTerminal();
+  struct sigaction stop {};
+  struct sigaction previous {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTSTP, &stop, &previous);
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigaddset(&pending, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &pending, nullptr);
+  raise(SIGTSTP);  // stopped here until SIGCONT
+  sigprocmask(SIG_BLOCK, &pending, nullptr);
+  sigaction(SIGTSTP, &previous, nullptr);
+  tcsetattr(STDIN_FILENO, TCSANOW, &rawMode);
+  writeText(kPrepareText, sizeof kPrepareText - 1);
+  resumed.store(true);
+  errno = savedErrno;
+}
+
+constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+using Handler = void (*)(int);
+Handler handlerOf(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return onInterrupt;
+    case SIGTSTP:
+      return onStop;
+    default:
+      return onTermination;
+  }
+}
 
 }  // namespace
 
 struct ConsoleTerminal::Saved {
   struct termios input {};
-  struct sigaction interrupt {};
-  struct sigaction termination[std::size(kTerminationSignals)]{};
+  struct sigaction previous[std::size(kHandledSignals)]{};
   std::deque<int> pendingKeys;
 };
 
@@ -51,24 +98,25 @@ ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
   available_ = true;
   virtualTerminal_ = true;
 
-  struct termios raw = saved_->input;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  raw.c_cc[VMIN] = 0;
-  raw.c_cc[VTIME] = 0;
-  terminationRestore = saved_->input;
-  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  rawMode = saved_->input;
+  rawMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  rawMode.c_cc[VMIN] = 0;
+  rawMode.c_cc[VTIME] = 0;
+  cookedMode = saved_->input;
+  tcsetattr(STDIN_FILENO, TCSANOW, &rawMode);
 
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = onInterrupt;
-  sigaction(SIGINT, &action, &saved_->interrupt);
-  action.sa_handler = onTermination;
-  for (std::size_t i = 0; i < std::size(kTerminationSignals); ++i) {
-    sigaction(kTerminationSignals[i], &action, &saved_->termination[i]);
+  // A signal the caller ignores (nohup) stays ignored.
+  for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = handlerOf(kHandledSignals[i]);
+    sigaction(kHandledSignals[i], &action, &saved_->previous[i]);
+    if (saved_->previous[i].sa_handler == SIG_IGN) {
+      sigaction(kHandledSignals[i], &saved_->previous[i], nullptr);
+    }
   }
 
-  std::cout << "\x1b[?25l"
-            << "\x1b]0;MUVRA | Console Loader\x07"
+  std::cout << kPrepareText << "\x1b]0;MUVRA | Console Loader\x07"
             << "\x1b[48;2;10;11;16m\x1b[2J\x1b[H";
   std::cout.flush();
 }
@@ -85,11 +133,15 @@ void ConsoleTerminal::restore() {
   }
   std::cout << "\x1b[0m\x1b[" << row + 1 << ";1H\x1b[?25h";
   std::cout.flush();
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved_->input);
-  sigaction(SIGINT, &saved_->interrupt, nullptr);
-  for (std::size_t i = 0; i < std::size(kTerminationSignals); ++i) {
-    sigaction(kTerminationSignals[i], &saved_->termination[i], nullptr);
+  for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
+    sigaction(kHandledSignals[i], &saved_->previous[i], nullptr);
   }
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_->input);
+  saved_->pendingKeys.clear();
+}
+
+bool ConsoleTerminal::takeResumed() {
+  return resumed.exchange(false);
 }
 
 bool ConsoleTerminal::keyWaiting() {

@@ -95,6 +95,10 @@ void ConsoleTerminal::restore() {
   SetConsoleCtrlHandler(consoleCtrlHandler, FALSE);
 }
 
+bool ConsoleTerminal::takeResumed() {
+  return false;  // a Windows console is never suspended under the program
+}
+
 bool ConsoleTerminal::keyWaiting() {
   // A zero wait changes nothing on Windows; Wine's console host reads a terminal's keys only
   // while a thread waits on the input handle, and _kbhit alone never waits.

@@ -7,7 +7,9 @@ with escapes of its own: there the tests read the text, title and cursor it show
 import fcntl
 import os
 import re
+import resource
 import select
+import signal
 import struct
 import subprocess
 import sys
@@ -22,19 +24,68 @@ PROGRAM = None
 ROW_ONE = b"\x1b[1;1H"
 
 
-class Terminal:
-    """A pseudo-terminal of the given size running the demo as its session's foreground job."""
+# The session leader of a terminal with job control, as a shell is: it runs the command as the
+# foreground job in a process group of its own, writes "<pid>" and then "stopped" for each stop to
+# the descriptor given first, and ends with the job's status.
+JOB_SHELL = r"""
+import fcntl, os, signal, sys, termios
+report = int(sys.argv[1])
+os.setsid()
+fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+job = os.fork()
+if job == 0:
+    os.setpgid(0, 0)
+    os.tcsetpgrp(0, os.getpid())
+    signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+    os.execv(sys.argv[2], sys.argv[2:])
+os.setpgid(job, job)
+os.write(report, b"%d\n" % job)
+while True:
+    _, status = os.waitpid(job, os.WUNTRACED)
+    if os.WIFSTOPPED(status):
+        os.write(report, b"stopped\n")
+    else:
+        sys.exit(os.waitstatus_to_exitcode(status) & 0xFF)
+"""
 
-    def __init__(self, test, rows, columns):
+
+def no_core_files():
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
+class Terminal:
+    """A pseudo-terminal of the given size running the demo as its session's foreground job;
+    `ignore` names signals the demo inherits as ignored; `job_control` puts a shell-like session
+    leader between them (stops reach a job that has a parent in its session only)."""
+
+    def __init__(self, test, rows, columns, ignore=(), job_control=False):
         self.master, self.slave = os.openpty()
         test.addCleanup(os.close, self.master)
         test.addCleanup(os.close, self.slave)
         fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         self.before = termios.tcgetattr(self.slave)
         self.output = b""
+
+        def prepare():
+            no_core_files()
+            for number in ignore:
+                signal.signal(number, signal.SIG_IGN)
+            if not job_control:
+                fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        command = PROGRAM.command(["--demo"])
+        options = {}
+        if job_control:
+            report, self.reports = os.pipe()[::-1]
+            test.addCleanup(os.close, self.reports)
+            command = [sys.executable, "-c", JOB_SHELL, str(report)] + command
+            options = {"pass_fds": (report,)}
         self.process = subprocess.Popen(
-            PROGRAM.command(["--demo"]), stdin=self.slave, stdout=self.slave, stderr=self.slave,
-            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+            command, stdin=self.slave, stdout=self.slave, stderr=self.slave,
+            start_new_session=not job_control, preexec_fn=prepare, **options)
+        if job_control:
+            os.close(report)
         test.addCleanup(self.stop)
 
     def stop(self):
@@ -63,6 +114,13 @@ class Terminal:
 
     def frames(self):
         return self.output.split(ROW_ONE)[1:]
+
+    def report(self):
+        """The job shell's next line."""
+        line = b""
+        while not line.endswith(b"\n"):
+            line += os.read(self.reports, 1)
+        return line.decode().strip()
 
 
 def first_frame_drawn(output):
@@ -98,6 +156,46 @@ class DemoTerminalTest(unittest.TestCase):
         os.write(terminal.master, b"\x03")
         self.assertEqual(terminal.finish(), 0)
         self.assertLess(len(terminal.frames()), 110)
+        self.assert_restored(terminal)
+
+    def test_ctrl_backslash_restores_the_terminal_before_quitting(self):
+        terminal = Terminal(self, 30, 100)
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        os.write(terminal.master, b"\x1c")
+        self.assertEqual(terminal.finish(), -signal.SIGQUIT)
+        self.assertEqual(termios.tcgetattr(terminal.slave), terminal.before)
+        self.assertTrue(terminal.output.endswith(b"\x1b[0m\x1b[?25h"), terminal.output[-40:])
+
+    def test_a_hangup_ignored_by_the_caller_stays_ignored(self):
+        terminal = Terminal(self, 30, 100, ignore=(signal.SIGHUP,))
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        terminal.process.send_signal(signal.SIGHUP)
+        drawn = len(terminal.frames())
+        self.assertTrue(terminal.read_until(lambda out: out.count(ROW_ONE) > drawn + 2))
+        os.write(terminal.master, b"\x1b")
+        self.assertEqual(terminal.finish(), 0)
+        self.assert_restored(terminal)
+
+    def test_ctrl_z_gives_the_terminal_back_and_takes_it_again(self):
+        terminal = Terminal(self, 30, 100, job_control=True)
+        demo = int(terminal.report())
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        os.write(terminal.master, b"\x1a")
+        self.assertEqual(terminal.report(), "stopped")
+        terminal.read_until(lambda out: out.endswith(b"\x1b[0m\x1b[?25h"), limit=5)
+        self.assertTrue(terminal.output.endswith(b"\x1b[0m\x1b[?25h"), terminal.output[-40:])
+        self.assertEqual(termios.tcgetattr(terminal.slave), terminal.before)
+        stopped_at = len(terminal.output)
+        os.kill(demo, signal.SIGCONT)
+        self.assertTrue(terminal.read_until(
+            lambda out: out[stopped_at:].count(ROW_ONE) >= 2))
+        again = terminal.output[stopped_at:]
+        self.assertTrue(again.startswith(b"\x1b[?25l"), again[:20])
+        self.assertFalse(termios.tcgetattr(terminal.slave)[3] & termios.ICANON)
+        full = again.split(ROW_ONE)[1]
+        self.assertEqual(len(re.findall(rb"\x1b\[\d+;1H", full)) + 1, 23, "the frame is drawn whole")
+        os.write(terminal.master, b"\x1b")
+        self.assertEqual(terminal.finish(), 0)
         self.assert_restored(terminal)
 
     def test_later_frames_write_only_what_changed(self):
