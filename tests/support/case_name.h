@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace muvra::testing {
@@ -15,3 +16,9 @@ struct CaseName {
 };
 
 }  // namespace muvra::testing
+
+// Makes GoogleTest print a parameter of type `Case` by its `name` member instead of its bytes.
+#define MUVRA_PRINTS_CASE_NAME(Case)                                    \
+  [[maybe_unused]] void PrintTo(const Case& value, std::ostream* out) { \
+    *out << value.name;                                                 \
+  }

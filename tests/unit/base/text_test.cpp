@@ -14,6 +14,8 @@ struct LossyCase {
   std::string expected;
 };
 
+MUVRA_PRINTS_CASE_NAME(LossyCase)
+
 class SanitizeUtf8Test : public ::testing::TestWithParam<LossyCase> {};
 
 TEST_P(SanitizeUtf8Test, ReplacesEachMaximalIllFormedSubpart) {

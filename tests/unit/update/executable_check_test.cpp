@@ -46,6 +46,8 @@ struct HeaderCase {
   bool accepted;
 };
 
+MUVRA_PRINTS_CASE_NAME(HeaderCase)
+
 class ExecutableCheckTest : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(ExecutableCheckTest, JudgesTheHeaders) {

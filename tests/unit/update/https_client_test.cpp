@@ -44,6 +44,8 @@ struct RefusedUrlCase {
   const char* url;
 };
 
+MUVRA_PRINTS_CASE_NAME(RefusedUrlCase)
+
 class RefusedUrlTest : public ::testing::TestWithParam<RefusedUrlCase> {};
 
 TEST_P(RefusedUrlTest, IsRefusedBeforeAnyConnection) {
@@ -171,6 +173,8 @@ struct StatusCase {
   int status;
   std::string sentence;
 };
+
+MUVRA_PRINTS_CASE_NAME(StatusCase)
 
 class HttpsStatusTest : public ::testing::TestWithParam<StatusCase> {};
 

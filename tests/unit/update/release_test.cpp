@@ -64,6 +64,8 @@ struct RuleCase {
   std::optional<std::string> refusal;  // empty: accepted
 };
 
+MUVRA_PRINTS_CASE_NAME(RuleCase)
+
 class ReleaseRuleTest : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(ReleaseRuleTest, AppliesTheRulesInOrder) {
@@ -188,6 +190,8 @@ struct MalformedCase {
   const char* name;
   std::function<std::string()> document;
 };
+
+MUVRA_PRINTS_CASE_NAME(MalformedCase)
 
 class MalformedReleaseTest : public ::testing::TestWithParam<MalformedCase> {};
 

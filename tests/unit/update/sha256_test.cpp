@@ -18,6 +18,8 @@ struct DigestCase {
   const char* digest;
 };
 
+MUVRA_PRINTS_CASE_NAME(DigestCase)
+
 class Sha256FileTest : public ::testing::TestWithParam<DigestCase> {};
 
 TEST_P(Sha256FileTest, HashesTheWholeFile) {

@@ -58,6 +58,8 @@ struct DroppedCase {
   std::optional<std::string> text;
 };
 
+MUVRA_PRINTS_CASE_NAME(DroppedCase)
+
 class DroppedMessageTest : public ::testing::TestWithParam<DroppedCase> {};
 
 TEST_P(DroppedMessageTest, GetsNoReplyAndHasNoEffect) {
@@ -103,6 +105,8 @@ struct ErrorCase {
   std::string text;
   std::string error;  // empty: the JSON library's text
 };
+
+MUVRA_PRINTS_CASE_NAME(ErrorCase)
 
 class ErrorReplyTest : public ::testing::TestWithParam<ErrorCase> {};
 

@@ -21,6 +21,8 @@ struct ServedCase {
   const char* contentType;
 };
 
+MUVRA_PRINTS_CASE_NAME(ServedCase)
+
 class ServedFileTest : public ::testing::TestWithParam<ServedCase> {};
 
 TEST_P(ServedFileTest, ServesTheEmbeddedBytes) {

@@ -266,6 +266,8 @@ struct FailureCase {
   std::string message;                                 // empty: the platform library's own text
 };
 
+MUVRA_PRINTS_CASE_NAME(FailureCase)
+
 class WebLoaderFailureTest : public WebLoaderTest,
                              public ::testing::WithParamInterface<FailureCase> {
  protected:
@@ -386,6 +388,8 @@ struct CancelCase {
   const char* name;
   bool byClosingTheWindow;
 };
+
+MUVRA_PRINTS_CASE_NAME(CancelCase)
 
 class DownloadCancelTest : public WebLoaderTest,
                            public ::testing::WithParamInterface<CancelCase> {};
