@@ -1,7 +1,6 @@
 #include "web/web_loader.h"
 
 #include <exception>
-#include <system_error>
 
 #include "base/failure.h"
 #include "base/text.h"
@@ -96,7 +95,7 @@ void WebLoader::start(bool launch) {
   }
   try {
     worker_ = std::thread([this, launch] { work(launch); });
-  } catch (const std::system_error&) {
+  } catch (...) {
     // No operation runs: give the page back the state it had.
     state_.update([&](nlohmann::json& document) { document = before; });
     throw;

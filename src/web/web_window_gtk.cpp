@@ -27,6 +27,7 @@ constexpr int kHeight = 650;
 constexpr int kMinimumWidth = 430;
 constexpr int kMinimumHeight = 510;
 constexpr int kSplashMargin = 35;
+constexpr int kResizeBorder = 5;  // the frameless window's edges that resize it
 constexpr const char* kScheme = "muvra-ui";
 constexpr std::uint32_t kFailed = 0x80004005;
 
@@ -63,6 +64,42 @@ struct GObjectDeleter {
 template <typename T>
 using GObjectRef = std::unique_ptr<T, GObjectDeleter<T>>;
 
+// The edge or corner of a width × height window under (x, y), if within the resize border.
+std::optional<GdkWindowEdge> resizeEdgeAt(double x, double y, int width, int height) {
+  const int column = x < kResizeBorder ? 0 : (x >= width - kResizeBorder ? 2 : 1);
+  const int row = y < kResizeBorder ? 0 : (y >= height - kResizeBorder ? 2 : 1);
+  constexpr GdkWindowEdge kEdges[3][3] = {
+      {GDK_WINDOW_EDGE_NORTH_WEST, GDK_WINDOW_EDGE_NORTH, GDK_WINDOW_EDGE_NORTH_EAST},
+      {GDK_WINDOW_EDGE_WEST, GDK_WINDOW_EDGE_WEST, GDK_WINDOW_EDGE_EAST},
+      {GDK_WINDOW_EDGE_SOUTH_WEST, GDK_WINDOW_EDGE_SOUTH, GDK_WINDOW_EDGE_SOUTH_EAST}};
+  if (row == 1 && column == 1) {
+    return std::nullopt;
+  }
+  return kEdges[row][column];
+}
+
+const char* cursorNameOf(GdkWindowEdge edge) {
+  switch (edge) {
+    case GDK_WINDOW_EDGE_NORTH_WEST:
+      return "nw-resize";
+    case GDK_WINDOW_EDGE_NORTH:
+      return "n-resize";
+    case GDK_WINDOW_EDGE_NORTH_EAST:
+      return "ne-resize";
+    case GDK_WINDOW_EDGE_WEST:
+      return "w-resize";
+    case GDK_WINDOW_EDGE_EAST:
+      return "e-resize";
+    case GDK_WINDOW_EDGE_SOUTH_WEST:
+      return "sw-resize";
+    case GDK_WINDOW_EDGE_SOUTH:
+      return "s-resize";
+    case GDK_WINDOW_EDGE_SOUTH_EAST:
+      break;
+  }
+  return "se-resize";
+}
+
 }  // namespace
 
 struct WebWindow::Host : WebWindowHostBase {
@@ -74,6 +111,9 @@ struct WebWindow::Host : WebWindowHostBase {
 
   ~Host() {
     *alive = false;
+    if (content) {
+      g_signal_handlers_disconnect_by_data(content.get(), this);
+    }
     for (const guint source : signalSources) {
       g_source_remove(source);
     }
@@ -81,8 +121,10 @@ struct WebWindow::Host : WebWindowHostBase {
       g_source_remove(restartSource);
     }
     if (window != nullptr) {
-      gtk_widget_destroy(window);
+      gtk_widget_destroy(window);  // with the view inside it
     }
+    window = nullptr;
+    view = nullptr;
     processEvents();
   }
 
@@ -92,6 +134,7 @@ struct WebWindow::Host : WebWindowHostBase {
   void showSplash();
   void closeWindow();
   void beginDrag();
+  void addResizeBorder();
 
   // Browser start-up and its stages.
   void startBrowser();
@@ -143,6 +186,7 @@ bool WebWindow::Host::createWindow() {
   minimum.min_height = kMinimumHeight;
   gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &minimum, GDK_HINT_MIN_SIZE);
 
+  addResizeBorder();
   stack = gtk_stack_new();
   splash = gtk_drawing_area_new();
   gtk_stack_add_named(GTK_STACK(stack), splash, "splash");
@@ -217,6 +261,51 @@ void WebWindow::Host::beginDrag() {
   gdk_device_get_position(pointer, nullptr, &x, &y);
   gdk_seat_ungrab(seat);
   gtk_window_begin_move_drag(GTK_WINDOW(window), 1, x, y, GDK_CURRENT_TIME);
+}
+
+// The page covers all but a thin border of the window's own; a press there resizes the window.
+void WebWindow::Host::addResizeBorder() {
+  gtk_container_set_border_width(GTK_CONTAINER(window), kResizeBorder);
+  GObjectRef<GtkCssProvider> style(gtk_css_provider_new());
+  gtk_css_provider_load_from_data(style.get(), "window { background-color: #0b090c; }", -1,
+                                  nullptr);
+  gtk_style_context_add_provider(gtk_widget_get_style_context(window),
+                                 GTK_STYLE_PROVIDER(style.get()),
+                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK | GDK_POINTER_MOTION_MASK);
+  g_signal_connect(
+      window, "motion-notify-event",
+      G_CALLBACK(+[](GtkWidget* widget, GdkEventMotion* motion) -> gboolean {
+        GdkWindow* own = gtk_widget_get_window(widget);
+        if (motion->window != own) {
+          return FALSE;
+        }
+        const auto edge = resizeEdgeAt(motion->x, motion->y, gtk_widget_get_allocated_width(widget),
+                                       gtk_widget_get_allocated_height(widget));
+        GObjectRef<GdkCursor> cursor(
+            edge ? gdk_cursor_new_from_name(gdk_window_get_display(own), cursorNameOf(*edge))
+                 : nullptr);
+        gdk_window_set_cursor(own, cursor.get());
+        return FALSE;
+      }),
+      nullptr);
+  g_signal_connect(
+      window, "button-press-event",
+      G_CALLBACK(+[](GtkWidget* widget, GdkEventButton* press) -> gboolean {
+        if (press->window != gtk_widget_get_window(widget) || press->button != 1 ||
+            press->type != GDK_BUTTON_PRESS) {
+          return FALSE;
+        }
+        const auto edge = resizeEdgeAt(press->x, press->y, gtk_widget_get_allocated_width(widget),
+                                       gtk_widget_get_allocated_height(widget));
+        if (!edge) {
+          return FALSE;
+        }
+        gtk_window_begin_resize_drag(GTK_WINDOW(widget), *edge, 1, static_cast<gint>(press->x_root),
+                                     static_cast<gint>(press->y_root), press->time);
+        return TRUE;
+      }),
+      nullptr);
 }
 
 void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {
@@ -349,6 +438,9 @@ void WebWindow::Host::createView(WebKitUserContentFilter* filter) {
   g_signal_connect(
       content.get(), "script-message-received::muvra",
       G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, Host* host) {
+        if (!*host->alive || host->view == nullptr) {
+          return;
+        }
         char* text = jsc_value_to_string(webkit_javascript_result_get_js_value(result));
         const char* uri =
             host->view != nullptr ? webkit_web_view_get_uri(WEBKIT_WEB_VIEW(host->view)) : nullptr;
@@ -421,13 +513,16 @@ void WebWindow::Host::navigate(const std::string& page) {
   startPage = page;
   if (view != nullptr) {
     ready = false;
-    loadFailed = false;
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), (interfaceOrigin() + page).c_str());
   }
 }
 
 void WebWindow::Host::loadChanged(WebKitLoadEvent event) {
-  // A failed load also finishes; its text stays on the splash.
+  // Every load starts afresh, whoever began it; a failed one also finishes, and its text stays
+  // on the splash.
+  if (event == WEBKIT_LOAD_STARTED) {
+    loadFailed = false;
+  }
   if (event != WEBKIT_LOAD_FINISHED || loadFailed) {
     return;
   }

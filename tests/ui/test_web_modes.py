@@ -62,7 +62,8 @@ class WebModesTest(unittest.TestCase):
         self.assertEqual((status, err), (0, ""), out)
         self.assertTrue(out.startswith(PASS) and out.endswith(".\n"), out)
         width, height, pixels = read_png(os.path.join(self.folder, "muvra-launcher-preview.png"))
-        self.assertEqual((width, height), (540, 650))
+        # The page fills the 540 × 650 window but for its 5-pixel resize border.
+        self.assertEqual((width, height), (530, 640))
         self.assertGreater(len(set(pixels)), 16, "the capture is one flat colour")
         self.assertEqual(self.log_lines(), ["attempt=0 stage=Create environment code=0x00000000",
                                             "attempt=0 stage=Create controller code=0x00000000",
@@ -103,6 +104,54 @@ class WebModesTest(unittest.TestCase):
         self.assertTrue(err.startswith("Create profile folder 0x80070003"), err)
         self.assertIn("\nStage: Create profile folder\nWindows error: 0x80070003", err)
         self.assertIn("The browser runtime could not finish starting.", err)
+
+    def start_preview(self):
+        """The window in --web-preview once its page is shown; its process id and display."""
+        launcher = subprocess.Popen(self.command(["--web-preview"]), env=self.environment,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, start_new_session=True)
+        self.addCleanup(program.end_process_group, launcher)
+        deadline = time.monotonic() + 60
+        while not (os.path.isdir(self.profiles) and any("stage=Ready" in line
+                                                        for line in self.log_lines())):
+            self.assertIsNone(launcher.poll(), "the window closed")
+            self.assertLess(time.monotonic(), deadline, "the page never loaded")
+            time.sleep(0.05)
+        (pid,) = program.processes_of(self.copy, under=launcher.pid)
+        with open(f"/proc/{pid}/environ", "rb") as environ:
+            settings = dict(item.decode().split("=", 1) for item in environ.read().split(b"\0")
+                            if b"=" in item)
+        return pid, dict(os.environ, DISPLAY=settings["DISPLAY"],
+                         XAUTHORITY=settings.get("XAUTHORITY", ""))
+
+    def geometry(self, display, pid):
+        """x, y, width and height of the launcher's window."""
+        (window,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid),
+                                    "--name", "^Muvra$"], env=display, capture_output=True,
+                                   text=True, check=True).stdout.split()
+        values = dict(line.split("=") for line in subprocess.run(
+            ["xdotool", "getwindowgeometry", "--shell", window], env=display,
+            capture_output=True, text=True, check=True).stdout.split())
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def drag(self, display, start, end):
+        subprocess.run(["xdotool", "mousemove", *map(str, start), "mousedown", "1",
+                        "mousemove", *map(str, end), "mouseup", "1"], env=display, check=True)
+
+    def test_the_window_is_resized_from_its_edges_down_to_its_minimum(self):
+        pid, display = self.start_preview()
+        x, y, width, height = self.geometry(display, pid)
+        self.assertEqual((width, height), (540, 650))
+        corner = (x + width - 2, y + height - 2)
+        self.drag(display, corner, (corner[0] + 100, corner[1] + 40))
+        deadline = time.monotonic() + 30
+        while self.geometry(display, pid)[2:] != (640, 690):
+            self.assertLess(time.monotonic(), deadline, self.geometry(display, pid))
+            time.sleep(0.05)
+        self.drag(display, (x + 638, y + 688), (x + 100, y + 100))
+        while self.geometry(display, pid)[2:] != (430, 510):
+            self.assertLess(time.monotonic(), deadline, self.geometry(display, pid))
+            time.sleep(0.05)
 
     def test_termination_closes_the_window_cleanly(self):
         for arguments in ([], ["--web-preview"]):
