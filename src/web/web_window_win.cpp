@@ -3,6 +3,8 @@
 #include <dwmapi.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+
 #include "WebView2.h"
 #include "base/path_text.h"
 #include "base/process.h"
@@ -99,7 +101,8 @@ struct WebWindow::Host : WebWindowHostBase {
   // The window.
   bool createWindow();
   static LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  // `handle` is the window's own: `window` is still null while CreateWindowExW runs.
+  LRESULT handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
   void paintSplash();
   void showText(std::string text);
   void fitBrowserToWindow();
@@ -155,8 +158,17 @@ bool WebWindow::Host::createWindow() {
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = kClassName;
   RegisterClassW(&windowClass);
-  window = CreateWindowExW(0, kClassName, L"Muvra", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kWidth,
-                           kHeight, nullptr, nullptr, instance, this);
+  // A pop-up window takes no default position: centred on the work area under the pointer.
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& work = monitor.rcWork;
+  const int left = work.left + (work.right - work.left - kWidth) / 2;
+  const int top = work.top + std::max(0L, (work.bottom - work.top - kHeight) / 2);
+  window = CreateWindowExW(0, kClassName, L"Muvra", kStyle, left, top, kWidth, kHeight, nullptr,
+                           nullptr, instance, this);
   if (window == nullptr) {
     return false;
   }
@@ -180,14 +192,25 @@ LRESULT CALLBACK WebWindow::Host::windowProcedure(HWND handle,
   if (host == nullptr) {
     return DefWindowProcW(handle, message, wParam, lParam);
   }
-  return host->handleMessage(message, wParam, lParam);
+  return host->handleMessage(handle, message, wParam, lParam);
 }
 
-LRESULT WebWindow::Host::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE:
       fitBrowserToWindow();
       return 0;
+    case WM_MOVE:
+      if (controller) {
+        controller->NotifyParentWindowPositionChanged();
+      }
+      return 0;
+    case WM_ACTIVATE:
+      // The keyboard goes to the page whenever the window becomes active.
+      if (controller && LOWORD(wParam) != WA_INACTIVE) {
+        controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+      }
+      return DefWindowProcW(handle, message, wParam, lParam);
     case WM_GETMINMAXINFO: {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
       limits->ptMinTrackSize = {kMinimumWidth, kMinimumHeight};
@@ -211,7 +234,7 @@ LRESULT WebWindow::Host::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
       }
       return 0;
     default:
-      return DefWindowProcW(window, message, wParam, lParam);
+      return DefWindowProcW(handle, message, wParam, lParam);
   }
 }
 

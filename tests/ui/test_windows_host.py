@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
@@ -37,6 +38,22 @@ def stop_wine():
     server = "/usr/lib/wine/wineserver64"
     subprocess.run([server if os.path.exists(server) else "wineserver", "-k"],
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def window_geometry():
+    """x, y, width and height of the launcher's window on the display."""
+    deadline = time.monotonic() + 30
+    while True:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
+                               capture_output=True, text=True).stdout.split()
+        if found:
+            break
+        assert time.monotonic() < deadline, "the window never showed"
+        time.sleep(0.05)
+    values = dict(line.split("=") for line in subprocess.run(
+        ["xdotool", "getwindowgeometry", "--shell", found[0]], capture_output=True, text=True,
+        check=True).stdout.split())
+    return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
 class WindowsHostTest(unittest.TestCase):
@@ -144,17 +161,22 @@ class WindowsHostTest(unittest.TestCase):
         while len(self.log_lines_so_far()) < 4:
             self.assertIsNone(window.poll(), "the launcher ended before its start-up failed")
             subprocess.run(["sleep", "0.05"])
-        image = screen.settled(self.screen_folder, (0, 0, 540, 650))
+        # Wine shows the client area as the X window; a sizing frame of 3 pixels surrounds it
+        # (540 × 650 outside), and the whole window is centred on the screen's work area.
+        x, y, width, height = window_geometry()
+        self.assertEqual((width, height), (534, 644))
+        self.assertEqual((x - 3, y - 3), ((screen.WIDTH - 540) // 2, (screen.HEIGHT - 650) // 2))
+        image = screen.settled(self.screen_folder, (x, y, width, height))
         image.save_png(os.path.join(os.getcwd(), "window-screenshots", "wine-startup-failure.png"))
         pink_rows = [y for y, row in enumerate(image.rows)
                      if any(row[x:x + 3] == PINK for x in range(0, len(row), 3))]
         self.assertGreaterEqual(min(pink_rows), 35)  # the text keeps its margin
         # Seven lines of error text, not the one line of "Opening Muvra...".
         self.assertGreater(max(pink_rows) - min(pink_rows), 100)
-        self.assertEqual(image.rows[10][:3], bytes((11, 9, 12)))
+        self.assertEqual(image.rows[10][3 * 10:3 * 11], bytes((11, 9, 12)))
         # Alt+F4 is the system's close, the same WM_CLOSE path as the page's close button.
-        subprocess.run(["xdotool", "mousemove", "270", "300", "click", "1", "key", "alt+F4"],
-                       check=True)
+        subprocess.run(["xdotool", "mousemove", str(x + 270), str(y + 300), "click", "1",
+                        "key", "alt+F4"], check=True)
         self.assertEqual(window.wait(timeout=30), 0)
 
 
