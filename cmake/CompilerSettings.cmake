@@ -47,3 +47,15 @@ if(MUVRA_SANITIZE_THREADS)
   target_compile_options(muvra_compiler_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(muvra_compiler_settings INTERFACE -fsanitize=thread)
 endif()
+
+# Release archives: the same sources give the same bytes. No build folder in the binaries, no
+# symbols, and no link time in the Windows image's header.
+option(MUVRA_REPRODUCIBLE "Build byte-identical programs for the release archives" OFF)
+if(MUVRA_REPRODUCIBLE AND NOT MSVC)
+  target_compile_options(muvra_compiler_settings INTERFACE
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+  target_link_options(muvra_compiler_settings INTERFACE -s)
+  if(MINGW)
+    target_link_options(muvra_compiler_settings INTERFACE -Wl,--no-insert-timestamp)
+  endif()
+endif()
