@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@ const char* const kCannotReach =
     "Cannot reach GitHub over HTTPS. Check your connection and try again.";
 const char* const kInterrupted =
     "The download was interrupted. Your previous installation was kept.";
+constexpr std::chrono::milliseconds kReceiveTimeout{8000};
 
 std::mutex transportLock;
 testing::HttpsTestTransport testTransport;
@@ -46,6 +48,7 @@ struct Transfer {
   bool statusChecked = false;
   bool responseStarted = false;
   std::exception_ptr failure;
+  std::chrono::steady_clock::time_point lastHeard = std::chrono::steady_clock::now();
 
   long status() const {
     long code = 0;
@@ -86,6 +89,7 @@ struct Transfer {
 
 size_t onBody(char* data, size_t, size_t size, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
+  transfer->lastHeard = std::chrono::steady_clock::now();
   try {
     transfer->deliver(reinterpret_cast<const std::uint8_t*>(data), size);
     return size;
@@ -95,14 +99,53 @@ size_t onBody(char* data, size_t, size_t size, void* context) {
   }
 }
 
-// A header block that is not a redirect belongs to the final response.
+// A header block that is neither interim (1xx) nor a redirect belongs to the final response. A
+// proxy's answer to CONNECT never comes here (CURLOPT_SUPPRESS_CONNECT_HEADERS).
 size_t onHeader(char* data, size_t, size_t size, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
+  transfer->lastHeard = std::chrono::steady_clock::now();
   if (size <= 2 && (data[0] == '\r' || data[0] == '\n')) {
     const long code = transfer->status();
-    transfer->responseStarted = code < 300 || code >= 400;
+    transfer->responseStarted = code >= 200 && (code < 300 || code >= 400);
   }
   return size;
+}
+
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// Runs the transfer until it ends; the flag and WinHTTP's receive time-out (8 s without a byte)
+// are looked at every 100 ms whatever the network does. Returns curl's result.
+CURLcode perform(CURL* curl, Transfer& transfer) {
+  const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK) {
+    throw OperationFailure("Could not create HTTPS request.");
+  }
+  struct Detach {
+    CURLM* multi;
+    CURL* curl;
+    ~Detach() { curl_multi_remove_handle(multi, curl); }
+  } detach{multi.get(), curl};
+  for (int running = 1; running != 0;) {
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      throw OperationFailure(kCannotReach);
+    }
+    if (running == 0) {
+      break;
+    }
+    if (transfer.cancel.isSet()) {
+      throw OperationFailure("Cancelled.");
+    }
+    if (std::chrono::steady_clock::now() - transfer.lastHeard > kReceiveTimeout) {
+      throw OperationFailure(transfer.responseStarted ? kInterrupted : kCannotReach);
+    }
+    curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+  }
+  int left = 0;
+  const CURLMsg* message = curl_multi_info_read(multi.get(), &left);
+  return message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
+                                                            : CURLE_RECV_ERROR;
 }
 
 std::once_flag curlInitialised;
@@ -151,9 +194,10 @@ void httpsGet(std::string_view url,
       curl_easy_setopt(c, CURLOPT_USERAGENT, "MuvraLoader/1.0") == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      // Name resolution and connecting, 5 s each in WinHTTP, together here.
       curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 8L) == CURLE_OK &&
+      curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
+      curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBlockSize)) == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
@@ -166,7 +210,9 @@ void httpsGet(std::string_view url,
     throw OperationFailure("Could not create HTTPS request.");
   }
   // Redirects are followed between https addresses only, never down to plain http.
+  // At most 10 hops, as WinHTTP.
   if (curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK ||
+      curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L) != CURLE_OK ||
       curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https") != CURLE_OK) {
     throw OperationFailure("Could not configure secure redirects.");
   }
@@ -174,7 +220,8 @@ void httpsGet(std::string_view url,
     throw OperationFailure("Cancelled.");
   }
 
-  const CURLcode result = curl_easy_perform(c);
+  transfer.lastHeard = std::chrono::steady_clock::now();
+  const CURLcode result = perform(c, transfer);
   if (transfer.failure) {
     std::rethrow_exception(transfer.failure);
   }

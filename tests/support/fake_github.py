@@ -11,7 +11,9 @@ routes.json maps a "host path" key (path with query) to a route:
   body      text, or body_size with body_byte (a repeated character), or body_file (a path)
   location  adds a Location header (for redirects)
   mode      "normal", "drop" (send half the body, then close), "stall" (send half, then wait),
-            "gate" (send half, wait until the file named by "gate" exists, then send the rest)
+            "gate" (send half, wait until the file named by "gate" exists, then send the rest),
+            "hang" (answer nothing for 30 s), "trickle" (the body in four parts, "pause" seconds
+            apart, 3 by default)
 Unknown keys answer 404. The host "untrusted.test" presents a certificate of another CA.
 """
 import http.server
@@ -80,10 +82,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             body = route.get("body", "").encode()
         extra = {"Location": route["location"]} if "location" in route else {}
+        if route.get("mode") == "hang":
+            time.sleep(30)
+            self.close_connection = True
+            return
         self.answer(route.get("status", 200), body, extra, route.get("mode", "normal"),
-                    route.get("gate"))
+                    route.get("gate"), route.get("pause", 3))
 
-    def answer(self, status, body, extra, mode="normal", gate=None):
+    def answer(self, status, body, extra, mode="normal", gate=None, pause=3):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
         for name, value in extra.items():
@@ -91,6 +97,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if mode == "normal":
             self.wfile.write(body)
+            return
+        if mode == "trickle":
+            quarter = (len(body) + 3) // 4
+            for start in range(0, len(body), quarter):
+                if start:
+                    time.sleep(pause)
+                self.wfile.write(body[start:start + quarter])
+                self.wfile.flush()
             return
         self.wfile.write(body[: len(body) // 2])
         self.wfile.flush()

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "base/failure.h"
 #include "support/fake_github.h"
@@ -219,6 +220,69 @@ TEST_F(HttpsGetTest, NeverFollowsARedirectToPlainHttp) {
             "Cannot reach GitHub over HTTPS. Check your connection and try again.");
   EXPECT_EQ(server.requests().size(), 1u);
 }
+
+TEST_F(HttpsGetTest, ARedirectLoopEndsAfterTenHops) {
+  server.setRoutes(
+      {{"github.com /loop", {{"status", 302}, {"location", "https://github.com/loop"}}}});
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/loop", 100, body),
+            "Cannot reach GitHub over HTTPS. Check your connection and try again.");
+  EXPECT_EQ(server.requests().size(), 11u);
+}
+
+TEST_F(HttpsGetTest, PausesShorterThanTheReceiveTimeoutAreWaitedOut) {
+  server.setRoutes({{"github.com /asset", {{"body_size", 300000}, {"mode", "trickle"}}}});
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/asset", 300000, body), std::nullopt);
+  EXPECT_EQ(body.size(), 300000u);
+}
+
+TEST_F(HttpsGetTest, SilenceBeforeTheAnswerCannotReachGitHub) {
+  server.setRoutes({{"api.github.com /x", {{"mode", "hang"}}}});
+  std::string body;
+  EXPECT_EQ(fetch("https://api.github.com/x", 100, body),
+            "Cannot reach GitHub over HTTPS. Check your connection and try again.");
+}
+
+#ifndef _WIN32
+// WinHTTP's blocking calls end at their time-outs; the Linux client looks at the flag while it
+// waits, whatever the network does.
+struct WaitingCase {
+  const char* name;
+  nlohmann::json route;
+};
+MUVRA_PRINTS_CASE_NAME(WaitingCase)
+
+class CancelWhileWaitingTest : public ::testing::TestWithParam<WaitingCase> {};
+
+TEST_P(CancelWhileWaitingTest, EndsCancelled) {
+  FakeGitHub server;
+  server.setRoutes({{"github.com /x", GetParam().route}});
+  CancellationFlag cancel;
+  std::thread canceller([&] {
+    while (server.requests().empty()) {
+      std::this_thread::yield();
+    }
+    cancel.set();
+  });
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/x", 300000, body, cancel), "Cancelled.");
+  canceller.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases,
+                         CancelWhileWaitingTest,
+                         ::testing::Values(WaitingCase{"beforeTheAnswer", {{"mode", "hang"}}},
+                                           WaitingCase{"inARedirectLoop",
+                                                       {{"status", 302},
+                                                        {"location", "https://github.com/x"},
+                                                        {"mode", "trickle"},
+                                                        {"pause", 1},
+                                                        {"body_size", 300000}}},
+                                           WaitingCase{"inAStalledBody",
+                                                       {{"body_size", 300000}, {"mode", "stall"}}}),
+                         testing::CaseName());
+#endif
 
 TEST_F(HttpsGetTest, UntrustedCertificateCannotBeReached) {
   server.setRoutes({{"untrusted.test /x", {{"body", "secret"}}}});
