@@ -4,8 +4,10 @@ its normal mode. Each keeps the installed file as it was, leaves no temporary fi
 sentence in the window, and leaves the launcher able to check again."""
 import os
 import signal
+import socket
 import subprocess
 import sys
+import tempfile
 
 from launcher_namespace import (API_ROUTE, CA_BUNDLE, LauncherTestCase, main,
                                 windows_program)
@@ -93,6 +95,55 @@ class FaultTest(LauncherTestCase):
         self.install(OLD)
         self.publish("v2", NEW)
         self.check_fault("disk-full", "Could not save the update. Check disk space.")
+
+    # A real proxy (tinyproxy) on loopback, named to the launcher by https_proxy.
+    def start_proxy(self, password=False):
+        """tinyproxy on 127.0.0.1:8888, asking for a password when `password`; returns what
+        stops it."""
+        folder = tempfile.mkdtemp(prefix="proxy-", dir=self.folder)
+        settings = os.path.join(folder, "tinyproxy.conf")
+        with open(settings, "w") as out:
+            out.write(f"Port 8888\nListen 127.0.0.1\nAllow 127.0.0.1\nConnectPort 443\n"
+                      f"LogFile \"{folder}/log\"\nLogLevel Connect\nMaxClients 20\n"
+                      + ("BasicAuth muvra secret\n" if password else ""))
+        proxy = subprocess.Popen(["tinyproxy", "-d", "-c", settings], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def stop():
+            proxy.kill()
+            proxy.wait()
+        self.addCleanup(stop)
+        self.await_condition(lambda: self.listening(8888), "the proxy never listened")
+        self.environment["https_proxy"] = "http://127.0.0.1:8888"
+        self.proxy_log = os.path.join(folder, "log")
+        return stop
+
+    @staticmethod
+    def listening(port):
+        with socket.socket() as probe:
+            return probe.connect_ex(("127.0.0.1", port)) == 0
+
+    def test_a_proxy_that_lets_connect_pass_carries_the_whole_check(self):
+        self.publish("v2", NEW)
+        self.start_proxy()
+        launcher = self.start()
+        self.await_condition(lambda: self.installed_bytes() == NEW, "the release was not installed")
+        self.close(launcher)
+        with open(self.proxy_log) as log:
+            tunnels = log.read().count("CONNECT")
+        self.assertGreaterEqual(tunnels, 2, "the release document and the asset went direct")
+
+    def test_a_proxy_asking_for_a_password_cannot_reach_github(self):
+        self.install(OLD)
+        self.publish("v2", NEW)
+        stop = self.start_proxy(password=True)
+
+        def without_password():
+            stop()
+            self.start_proxy()
+        self.check_fault("proxy-password",
+                         "Cannot reach GitHub over HTTPS. Check your connection and try again.",
+                         repair=without_password)
 
     def test_killed_during_the_download(self):
         self.install(OLD)
