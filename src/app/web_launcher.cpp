@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "base/process.h"
 #include "web/web_loader.h"
@@ -84,14 +85,13 @@ int runWebLauncher(WebMode mode) {
   }
   const std::uint64_t started = tickMilliseconds();
   while (!window.closing()) {
-    const std::uint64_t elapsed = tickMilliseconds() - started;
     // A start-up that failed for good will never report: its verdict is known now.
-    if (testMode && (run.done || window.startupFailed() || elapsed >= kTestLimitMilliseconds)) {
+    if (testMode && (run.done || window.startupFailed() ||
+                     tickMilliseconds() - started >= kTestLimitMilliseconds)) {
       break;
     }
-    // Without a test, nothing is due at any time: the limit only bounds one wait.
-    window.waitForEvents(std::chrono::milliseconds(testMode ? kTestLimitMilliseconds - elapsed
-                                                            : kTestLimitMilliseconds));
+    window.processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
   int exitCode = 0;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -34,9 +33,6 @@ class WebWindow : public LauncherWindow {
   void capture(const std::filesystem::path& file, std::function<void(bool)> done);
   // Handles every waiting event of the window's thread.
   void processEvents();
-  // The run loop's step: waits for events for at most `limit` and handles them. Windows drains
-  // the queue and sleeps 10 ms; Linux sleeps until an event comes.
-  void waitForEvents(std::chrono::milliseconds limit);
 
   bool closing() const;
   // The start-up has failed for good: no restart is coming and no page will load.

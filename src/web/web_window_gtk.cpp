@@ -655,17 +655,4 @@ void WebWindow::processEvents() {
   Host::processEvents();
 }
 
-// Blocks in the main context until an event or the limit's timer wakes it: no wake-ups at rest.
-void WebWindow::waitForEvents(std::chrono::milliseconds limit) {
-  GSource* timer =
-      g_timeout_source_new(static_cast<guint>(std::max<std::int64_t>(0, limit.count())));
-  g_source_set_callback(
-      timer, +[](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-  g_source_attach(timer, nullptr);
-  g_main_context_iteration(nullptr, TRUE);
-  g_source_destroy(timer);
-  g_source_unref(timer);
-  Host::processEvents();
-}
-
 }  // namespace muvra

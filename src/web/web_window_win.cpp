@@ -542,11 +542,6 @@ void WebWindow::capture(const std::filesystem::path& file, std::function<void(bo
   }
 }
 
-void WebWindow::waitForEvents(std::chrono::milliseconds limit) {
-  processEvents();
-  Sleep(static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(limit.count(), 10)));
-}
-
 void WebWindow::processEvents() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
