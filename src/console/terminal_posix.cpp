@@ -19,7 +19,8 @@ constexpr const char kRestoreText[] = "\x1b[0m\x1b[?25h";
 
 constexpr const char kPrepareText[] = "\x1b[?25l";
 
-// Read by the signal handlers, which may run at any moment while the terminal is open.
+// The terminal as it was, and as the program uses it; read by the signal handlers, which may run
+// at any moment while the terminal is open.
 struct termios cookedMode;
 struct termios rawMode;
 std::atomic<bool> resumed{false};
@@ -84,7 +85,6 @@ Handler handlerOf(int signal) {
 }  // namespace
 
 struct ConsoleTerminal::Saved {
-  struct termios input {};
   struct sigaction previous[std::size(kHandledSignals)]{};
   std::deque<int> pendingKeys;
 };
@@ -92,17 +92,16 @@ struct ConsoleTerminal::Saved {
 ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
   struct termios output {};
   if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO) ||
-      tcgetattr(STDIN_FILENO, &saved_->input) != 0 || tcgetattr(STDOUT_FILENO, &output) != 0) {
+      tcgetattr(STDIN_FILENO, &cookedMode) != 0 || tcgetattr(STDOUT_FILENO, &output) != 0) {
     return;
   }
   available_ = true;
   virtualTerminal_ = true;
 
-  rawMode = saved_->input;
+  rawMode = cookedMode;
   rawMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   rawMode.c_cc[VMIN] = 0;
   rawMode.c_cc[VTIME] = 0;
-  cookedMode = saved_->input;
   tcsetattr(STDIN_FILENO, TCSANOW, &rawMode);
 
   // A signal the caller ignores (nohup) stays ignored.
@@ -136,7 +135,7 @@ void ConsoleTerminal::restore() {
   for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
     sigaction(kHandledSignals[i], &saved_->previous[i], nullptr);
   }
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_->input);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &cookedMode);
   saved_->pendingKeys.clear();
 }
 

@@ -48,7 +48,7 @@ struct Transfer {
   bool statusChecked = false;
   bool responseStarted = false;
   std::exception_ptr failure;
-  std::chrono::steady_clock::time_point lastHeard = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastHeard{};  // the last byte or header, set by perform
 
   long status() const {
     long code = 0;
@@ -127,6 +127,7 @@ CURLcode perform(CURL* curl, Transfer& transfer) {
     CURL* curl;
     ~Detach() { curl_multi_remove_handle(multi, curl); }
   } detach{multi.get(), curl};
+  transfer.lastHeard = std::chrono::steady_clock::now();
   for (int running = 1; running != 0;) {
     if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
       throw OperationFailure(kCannotReach);
@@ -220,7 +221,6 @@ void httpsGet(std::string_view url,
     throw OperationFailure("Cancelled.");
   }
 
-  transfer.lastHeard = std::chrono::steady_clock::now();
   const CURLcode result = perform(c, transfer);
   if (transfer.failure) {
     std::rethrow_exception(transfer.failure);

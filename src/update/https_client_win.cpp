@@ -23,6 +23,9 @@ std::wstring wide(std::string_view text) {
   return std::wstring(units.begin(), units.end());
 }
 
+const char* const kInterrupted =
+    "The download was interrupted. Your previous installation was kept.";
+
 void throwIfCancelled(const CancellationFlag& cancel) {
   if (cancel.isSet()) {
     throw OperationFailure("Cancelled.");
@@ -115,13 +118,12 @@ void readBody(HINTERNET request,
   for (;;) {
     DWORD count = 0;
     if (!WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
-      throw OperationFailure("The download was interrupted. Your previous installation was kept.");
+      throw OperationFailure(kInterrupted);
     }
     if (count == 0) {
       // A connection closed before the announced length is an interrupted body, not its end.
       if (total < announced) {
-        throw OperationFailure(
-            "The download was interrupted. Your previous installation was kept.");
+        throw OperationFailure(kInterrupted);
       }
       return;
     }

@@ -64,40 +64,28 @@ struct GObjectDeleter {
 template <typename T>
 using GObjectRef = std::unique_ptr<T, GObjectDeleter<T>>;
 
-// The edge or corner of a width × height window under (x, y), if within the resize border.
-std::optional<GdkWindowEdge> resizeEdgeAt(double x, double y, int width, int height) {
+// A place on the frameless window's border: the edge it resizes and the cursor it shows.
+struct ResizeGrip {
+  GdkWindowEdge edge;
+  const char* cursor;
+};
+
+// The grip of a width × height window under (x, y), if within the resize border.
+std::optional<ResizeGrip> resizeGripAt(double x, double y, int width, int height) {
   const int column = x < kResizeBorder ? 0 : (x >= width - kResizeBorder ? 2 : 1);
   const int row = y < kResizeBorder ? 0 : (y >= height - kResizeBorder ? 2 : 1);
-  constexpr GdkWindowEdge kEdges[3][3] = {
-      {GDK_WINDOW_EDGE_NORTH_WEST, GDK_WINDOW_EDGE_NORTH, GDK_WINDOW_EDGE_NORTH_EAST},
-      {GDK_WINDOW_EDGE_WEST, GDK_WINDOW_EDGE_WEST, GDK_WINDOW_EDGE_EAST},
-      {GDK_WINDOW_EDGE_SOUTH_WEST, GDK_WINDOW_EDGE_SOUTH, GDK_WINDOW_EDGE_SOUTH_EAST}};
+  constexpr ResizeGrip kGrips[3][3] = {
+      {{GDK_WINDOW_EDGE_NORTH_WEST, "nw-resize"},
+       {GDK_WINDOW_EDGE_NORTH, "n-resize"},
+       {GDK_WINDOW_EDGE_NORTH_EAST, "ne-resize"}},
+      {{GDK_WINDOW_EDGE_WEST, "w-resize"}, {}, {GDK_WINDOW_EDGE_EAST, "e-resize"}},
+      {{GDK_WINDOW_EDGE_SOUTH_WEST, "sw-resize"},
+       {GDK_WINDOW_EDGE_SOUTH, "s-resize"},
+       {GDK_WINDOW_EDGE_SOUTH_EAST, "se-resize"}}};
   if (row == 1 && column == 1) {
     return std::nullopt;
   }
-  return kEdges[row][column];
-}
-
-const char* cursorNameOf(GdkWindowEdge edge) {
-  switch (edge) {
-    case GDK_WINDOW_EDGE_NORTH_WEST:
-      return "nw-resize";
-    case GDK_WINDOW_EDGE_NORTH:
-      return "n-resize";
-    case GDK_WINDOW_EDGE_NORTH_EAST:
-      return "ne-resize";
-    case GDK_WINDOW_EDGE_WEST:
-      return "w-resize";
-    case GDK_WINDOW_EDGE_EAST:
-      return "e-resize";
-    case GDK_WINDOW_EDGE_SOUTH_WEST:
-      return "sw-resize";
-    case GDK_WINDOW_EDGE_SOUTH:
-      return "s-resize";
-    case GDK_WINDOW_EDGE_SOUTH_EAST:
-      break;
-  }
-  return "se-resize";
+  return kGrips[row][column];
 }
 
 }  // namespace
@@ -280,32 +268,32 @@ void WebWindow::Host::addResizeBorder() {
         if (motion->window != own) {
           return FALSE;
         }
-        const auto edge = resizeEdgeAt(motion->x, motion->y, gtk_widget_get_allocated_width(widget),
+        const auto grip = resizeGripAt(motion->x, motion->y, gtk_widget_get_allocated_width(widget),
                                        gtk_widget_get_allocated_height(widget));
         GObjectRef<GdkCursor> cursor(
-            edge ? gdk_cursor_new_from_name(gdk_window_get_display(own), cursorNameOf(*edge))
-                 : nullptr);
+            grip ? gdk_cursor_new_from_name(gdk_window_get_display(own), grip->cursor) : nullptr);
         gdk_window_set_cursor(own, cursor.get());
         return FALSE;
       }),
       nullptr);
-  g_signal_connect(
-      window, "button-press-event",
-      G_CALLBACK(+[](GtkWidget* widget, GdkEventButton* press) -> gboolean {
-        if (press->window != gtk_widget_get_window(widget) || press->button != 1 ||
-            press->type != GDK_BUTTON_PRESS) {
-          return FALSE;
-        }
-        const auto edge = resizeEdgeAt(press->x, press->y, gtk_widget_get_allocated_width(widget),
-                                       gtk_widget_get_allocated_height(widget));
-        if (!edge) {
-          return FALSE;
-        }
-        gtk_window_begin_resize_drag(GTK_WINDOW(widget), *edge, 1, static_cast<gint>(press->x_root),
-                                     static_cast<gint>(press->y_root), press->time);
-        return TRUE;
-      }),
-      nullptr);
+  g_signal_connect(window, "button-press-event",
+                   G_CALLBACK(+[](GtkWidget* widget, GdkEventButton* press) -> gboolean {
+                     if (press->window != gtk_widget_get_window(widget) || press->button != 1 ||
+                         press->type != GDK_BUTTON_PRESS) {
+                       return FALSE;
+                     }
+                     const auto grip =
+                         resizeGripAt(press->x, press->y, gtk_widget_get_allocated_width(widget),
+                                      gtk_widget_get_allocated_height(widget));
+                     if (!grip) {
+                       return FALSE;
+                     }
+                     gtk_window_begin_resize_drag(GTK_WINDOW(widget), grip->edge, 1,
+                                                  static_cast<gint>(press->x_root),
+                                                  static_cast<gint>(press->y_root), press->time);
+                     return TRUE;
+                   }),
+                   nullptr);
 }
 
 void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {

@@ -175,17 +175,10 @@ class LauncherTestCase(unittest.TestCase):
         image.save_png(os.path.join(SCREENSHOTS, f"{name}.png"))
         return image
 
-    def display(self):
-        with open(f"/proc/{self.pid()}/environ", "rb") as environ:
-            settings = dict(item.decode().split("=", 1) for item in environ.read().split(b"\0")
-                            if b"=" in item)
-        return dict(os.environ, **{k: settings[k] for k in ("DISPLAY", "XAUTHORITY")
-                                   if k in settings})
-
     def click(self, x, y):
         """A real pointer click, after which the pointer leaves the page's text."""
         subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1",
-                        "mousemove", "535", "645"], check=True, env=self.display())
+                        "mousemove", "535", "645"], check=True, env=screen.display_of(self.pid()))
 
     def screenshot_showing(self, name, sentence, differs_from=None):
         """The settled window once it shows `sentence`: a window still painting, or passing

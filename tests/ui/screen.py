@@ -1,6 +1,7 @@
 """Screenshots of an Xvfb screen, read from the frame buffer file Xvfb keeps with -fbdir."""
 import os
 import struct
+import subprocess
 import time
 import zlib
 
@@ -53,6 +54,29 @@ def grab(fbdir):
         row[0::3], row[1::3], row[2::3] = line[red::4], line[green::4], line[blue::4]
         rows.append(bytes(row))
     return Image(width, height, rows)
+
+
+def display_of(pid):
+    """The environment of this process with the X display (and its authority) of process `pid`."""
+    with open(f"/proc/{pid}/environ", "rb") as environ:
+        settings = dict(item.decode().split("=", 1) for item in environ.read().split(b"\0")
+                        if b"=" in item)
+    return dict(os.environ, **{k: settings[k] for k in ("DISPLAY", "XAUTHORITY") if k in settings})
+
+
+def window_geometry(environment=None, *search):
+    """x, y, width and height of the visible window named "Muvra" (narrowed by xdotool `search`
+    options such as "--pid", "123"), once it shows."""
+    command = ["xdotool", "search", "--onlyvisible", *search, "--name", "^Muvra$"]
+    deadline = time.monotonic() + 30
+    while not (found := subprocess.run(command, env=environment, capture_output=True,
+                                       text=True).stdout.split()):
+        assert time.monotonic() < deadline, "the window never showed"
+        time.sleep(0.05)
+    values = dict(line.split("=") for line in subprocess.run(
+        ["xdotool", "getwindowgeometry", "--shell", found[0]], env=environment,
+        capture_output=True, text=True, check=True).stdout.split())
+    return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
 def settled(fbdir, region, differs_from=None, deadline=60):

@@ -11,6 +11,7 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
 import program  # noqa: E402
+import screen  # noqa: E402
 
 PROGRAM = None
 PASS = "PASS: WebView2 launcher"
@@ -118,21 +119,11 @@ class WebModesTest(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, "the page never loaded")
             time.sleep(0.05)
         (pid,) = program.processes_of(self.copy, under=launcher.pid)
-        with open(f"/proc/{pid}/environ", "rb") as environ:
-            settings = dict(item.decode().split("=", 1) for item in environ.read().split(b"\0")
-                            if b"=" in item)
-        return pid, dict(os.environ, DISPLAY=settings["DISPLAY"],
-                         XAUTHORITY=settings.get("XAUTHORITY", ""))
+        return pid, screen.display_of(pid)
 
     def geometry(self, display, pid):
         """x, y, width and height of the launcher's window."""
-        (window,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid),
-                                    "--name", "^Muvra$"], env=display, capture_output=True,
-                                   text=True, check=True).stdout.split()
-        values = dict(line.split("=") for line in subprocess.run(
-            ["xdotool", "getwindowgeometry", "--shell", window], env=display,
-            capture_output=True, text=True, check=True).stdout.split())
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        return screen.window_geometry(display, "--pid", str(pid))
 
     def drag(self, display, start, end):
         subprocess.run(["xdotool", "mousemove", *map(str, start), "mousedown", "1",

@@ -10,6 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
 import program  # noqa: E402
+import screen  # noqa: E402
 
 PROGRAM = None
 REFERENCE = None
@@ -17,18 +18,11 @@ ORIGIN = "muvra-ui://loader.muvra.invalid/"
 RIGHT_CLICK_AT = (270, 300)
 
 
-def display_of(pid):
-    with open(f"/proc/{pid}/environ", "rb") as environ:
-        settings = dict(item.decode().split("=", 1) for item in environ.read().split(b"\0")
-                        if b"=" in item)
-    return dict(os.environ, **{k: settings[k] for k in ("DISPLAY", "XAUTHORITY") if k in settings})
-
-
 def open_menus(pid):
     """The process's visible popup windows (override-redirect, as GTK maps a menu). Asking for
     these rather than comparing window lists before and after does not depend on every search
     finding the main window."""
-    environment = display_of(pid)
+    environment = screen.display_of(pid)
     found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
                            capture_output=True, text=True, env=environment)
     menus = set()
@@ -42,7 +36,7 @@ def open_menus(pid):
 
 def right_click(pid):
     subprocess.run(["xdotool", "mousemove", *map(str, RIGHT_CLICK_AT), "click", "3"], check=True,
-                   env=display_of(pid))
+                   env=screen.display_of(pid))
 
 
 class WindowProbeTest(unittest.TestCase):

@@ -3,12 +3,10 @@
 the start-up a user without the runtime gets: both attempts fail and the window says why."""
 import glob
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
@@ -38,22 +36,6 @@ def stop_wine():
     server = "/usr/lib/wine/wineserver64"
     subprocess.run([server if os.path.exists(server) else "wineserver", "-k"],
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def window_geometry():
-    """x, y, width and height of the launcher's window on the display."""
-    deadline = time.monotonic() + 30
-    while True:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
-                               capture_output=True, text=True).stdout.split()
-        if found:
-            break
-        assert time.monotonic() < deadline, "the window never showed"
-        time.sleep(0.05)
-    values = dict(line.split("=") for line in subprocess.run(
-        ["xdotool", "getwindowgeometry", "--shell", found[0]], capture_output=True, text=True,
-        check=True).stdout.split())
-    return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
 class WindowsHostTest(unittest.TestCase):
@@ -163,7 +145,7 @@ class WindowsHostTest(unittest.TestCase):
             subprocess.run(["sleep", "0.05"])
         # Wine shows the client area as the X window; a sizing frame of 3 pixels surrounds it
         # (540 × 650 outside), and the whole window is centred on the screen's work area.
-        x, y, width, height = window_geometry()
+        x, y, width, height = screen.window_geometry()
         self.assertEqual((width, height), (534, 644))
         self.assertEqual((x - 3, y - 3), ((screen.WIDTH - 540) // 2, (screen.HEIGHT - 650) // 2))
         image = screen.settled(self.screen_folder, (x, y, width, height))
