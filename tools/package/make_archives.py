@@ -3,7 +3,8 @@
 SHA256SUMS. Entries are sorted, dated at the commit and have fixed owners and permissions, so the
 same builds always give the same bytes.
 
-Usage: make_archives.py --version V --epoch SECONDS --linux BUILD --windows BUILD --sdk SDK --out DIR
+Usage: make_archives.py --version V --epoch SECONDS --linux BUILD --windows BUILD --sdk NATIVE --out DIR
+(NATIVE: the WebView2 SDK package's build/native folder, which the Windows build used)
 """
 import argparse
 import gzip
@@ -25,7 +26,7 @@ NOTICES = {
         ("nlohmann/json", "JSON parsing, compiled into MuvraLoader.exe",
          "/usr/share/doc/nlohmann-json3-dev/copyright"),
         ("Microsoft Edge WebView2 loader", "WebView2Loader.dll, shipped beside MuvraLoader.exe",
-         "{sdk}/LICENSE.txt"),
+         "{sdk}/../../LICENSE.txt"),
         ("mingw-w64 runtime and winpthreads", "the C runtime start-up and threads, linked statically",
          "/usr/share/doc/mingw-w64-x86-64-dev/copyright"),
         ("GCC runtime libraries (libstdc++, libgcc) under the GCC Runtime Library Exception",
