@@ -45,8 +45,11 @@ std::wstring wide(std::string_view text) {
   return std::wstring(units.begin(), units.end());
 }
 
-// A string the view allocated, freed with CoTaskMemFree; absent when the getter failed.
-std::optional<std::string> takeViewString(HRESULT result, LPWSTR text) {
+// A string a getter of the view allocates, freed with CoTaskMemFree; absent when it failed.
+template <typename Getter>
+std::optional<std::string> viewString(Getter get) {
+  LPWSTR text = nullptr;
+  const HRESULT result = get(&text);
   std::optional<std::string> value;
   if (SUCCEEDED(result) && text != nullptr) {
     value = utf16ToUtf8Lossy(reinterpret_cast<const char16_t*>(text));
@@ -440,8 +443,7 @@ void WebWindow::Host::handleResourceRequest(ICoreWebView2WebResourceRequestedEve
   ComRef<ICoreWebView2WebResourceRequest> request;
   std::optional<std::string> uri;
   if (SUCCEEDED(args->get_Request(request.put())) && request) {
-    LPWSTR text = nullptr;
-    uri = takeViewString(request->get_Uri(&text), text);
+    uri = viewString([&](LPWSTR* text) { return request->get_Uri(text); });
   }
   const WebResourceAnswer answer = webResourceAnswer(uri.value_or(""));
   ComRef<ICoreWebView2WebResourceResponse> response;
@@ -453,19 +455,18 @@ void WebWindow::Host::handleResourceRequest(ICoreWebView2WebResourceRequestedEve
 }
 
 void WebWindow::Host::handleNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
-  LPWSTR text = nullptr;
-  const std::optional<std::string> uri = takeViewString(args->get_Uri(&text), text);
+  const std::optional<std::string> uri =
+      viewString([args](LPWSTR* text) { return args->get_Uri(text); });
   if (!uri || !isAllowedNavigation(*uri)) {
     args->put_Cancel(TRUE);
   }
 }
 
 void WebWindow::Host::handleWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
-  LPWSTR source = nullptr;
-  const std::optional<std::string> sender = takeViewString(args->get_Source(&source), source);
-  LPWSTR json = nullptr;
+  const std::optional<std::string> sender =
+      viewString([args](LPWSTR* text) { return args->get_Source(text); });
   const std::optional<std::string> message =
-      takeViewString(args->get_WebMessageAsJson(&json), json);
+      viewString([args](LPWSTR* text) { return args->get_WebMessageAsJson(text); });
   bridge.onWebMessage(sender, message);
 }
 
