@@ -6,12 +6,13 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
 import program  # noqa: E402
 import screen  # noqa: E402
+import wine_display  # noqa: E402
+from wine_display import windows_path  # noqa: E402
 
 PROGRAM = None
 FAIL = "FAIL: WebView2 launcher UI test.\n"
@@ -28,42 +29,15 @@ EXPECTED_LOG = [
 ]
 
 
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def stop_wine():
-    server = "/usr/lib/wine/wineserver64"
-    subprocess.run([server if os.path.exists(server) else "wineserver", "-k"],
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
 class WindowsHostTest(unittest.TestCase):
-    # One display for the whole class. Wine's desktop process, which every window needs, starts
-    # with the first window and stays bound to that display; it is started here with no streams of
-    # a test's, and stopped before the display goes.
+    # One display for the whole class; Wine's desktop starts here with no streams of a test's.
     @classmethod
     def setUpClass(cls):
-        cls.screen_folder = tempfile.mkdtemp(prefix="muvra-wine-screen-")
-        cls.addClassCleanup(shutil.rmtree, cls.screen_folder, ignore_errors=True)
-        stop_wine()
-        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                                     f"{screen.WIDTH}x{screen.HEIGHT}x24",
-                                     "-fbdir", cls.screen_folder],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        os.environ["DISPLAY"] = ":" + cls.xvfb.stdout.readline().strip()
-        os.environ.pop("XAUTHORITY", None)
+        cls.screen_folder = wine_display.start_display(cls)
         subprocess.run(PROGRAM.command(["--web-startup-test"]), stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
                        env=dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=windows_path(
                            os.path.join(cls.screen_folder, "warm-up"))))
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_wine()
-        cls.xvfb.terminate()
-        cls.xvfb.wait()
-        cls.xvfb.stdout.close()
 
     def setUp(self):
         self.folder = program.temporary_folder(self)

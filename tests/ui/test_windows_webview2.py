@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+"""MuvraLoader.exe's WebView2 host under Wine and Xvfb, against the stand-in runtime.
+
+The stand-in (tests/webview2_standin) sits beside a copy of the program as WebView2Loader.dll,
+plays the page from the script in MUVRA_WEBVIEW2_STANDIN_SCRIPT and writes every call the host
+made to the script's name + ".transcript", ending with its ledger of references. The suite runs
+inside with_fake_github.py, so the normal mode's check reaches the fake GitHub.
+
+Usage: test_windows_webview2.py --program MuvraLoader.exe --runner wine-run
+       --standin WebView2Loader.dll --child muvra-test-child.exe
+"""
+import argparse
+import glob
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
+import program  # noqa: E402
+import screen  # noqa: E402
+import wine_display  # noqa: E402
+from wine_display import windows_path  # noqa: E402
+
+PROGRAM = None
+STANDIN = None
+CHILD = None
+UI_FOLDER = os.path.join(os.path.dirname(__file__), "..", "..", "src", "web", "ui")
+ORIGIN = "https://loader.muvra.invalid/"
+PASS = ("PASS: WebView2 launcher interface loader.html answered the bridge in preview mode.\n")
+FAIL = "FAIL: WebView2 launcher UI test.\n"
+OWNER, NAME = "muvra-app", "muvra"
+HEADERS = {
+    ".html": "text/html", ".css": "text/css", ".js": "application/javascript", ".png": "image/png",
+}
+
+
+class StandinTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.screen_folder = wine_display.start_display(cls)
+
+    def setUp(self):
+        self.folder = program.temporary_folder(self)
+        self.copy = PROGRAM.copy_into(self.folder)
+        shutil.copy2(STANDIN, self.folder)
+        self.script = os.path.join(self.folder, "page-script.txt")
+        self.profiles = os.path.join(self.folder, "profiles")
+        self.environment = dict(os.environ,
+                                MUVRA_WEBVIEW2_PROFILE_ROOT=windows_path(self.profiles),
+                                MUVRA_WEBVIEW2_STANDIN_SCRIPT=windows_path(self.script))
+
+    def run_mode(self, arguments, *script):
+        with open(self.script, "w") as out:
+            out.write("".join(line + "\n" for line in script))
+        done = subprocess.run(PROGRAM.command(arguments, self.copy), capture_output=True,
+                              env=self.environment, stdin=subprocess.DEVNULL, timeout=90)
+        return done.returncode, PROGRAM.text(done.stdout), PROGRAM.text(done.stderr)
+
+    def transcript(self):
+        with open(self.script + ".transcript") as text:
+            lines = text.read().splitlines()
+        # The host kept the runtime's contract: nothing on another thread, nothing it calls left
+        # unimplemented, every reference given back exactly.
+        self.assertEqual([line for line in lines if line.startswith("contract:")
+                          or "E_NOTIMPL" in line], [])
+        self.assertRegex(lines[-1], r"^ledger: clean, \d+ objects$")
+        return lines
+
+    def startup_log(self):
+        (log,) = glob.glob(os.path.join(self.profiles, "MuvraLoader-*-startup.log"))
+        with open(log) as text:
+            return [line.split(" ", 1)[1] for line in text.read().splitlines()]
+
+    def test_the_automated_test_loads_the_page_and_captures_it(self):
+        self.assertEqual(self.run_mode(["--web-ui-test"]), (0, PASS, ""))
+        with open(os.path.join(self.folder, "muvra-launcher-preview.png"), "rb") as image:
+            header = image.read(24)
+        self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
+        # The view's bounds are the window's client area.
+        self.assertEqual((int.from_bytes(header[16:20], "big"), int.from_bytes(header[20:24], "big")),
+                         (534, 644))
+        lines = self.transcript()
+        self.assertEqual([line for line in lines if line.startswith("settings.")], [
+            "settings.put_AreDefaultContextMenusEnabled FALSE",
+            "settings.put_AreDevToolsEnabled FALSE",
+            "settings.put_AreDefaultScriptDialogsEnabled FALSE",
+            "settings.put_IsStatusBarEnabled FALSE",
+            "settings.put_AreBrowserAcceleratorKeysEnabled FALSE"])
+        calls = [line for line in lines if line.startswith("view.") and "Json" not in line]
+        self.assertEqual(calls[:9], [
+            "view.AddWebResourceRequestedFilter * ALL",
+            "view.add_WebResourceRequested", "view.add_WebMessageReceived",
+            "view.add_NavigationStarting", "view.add_NewWindowRequested",
+            "view.add_PermissionRequested", "view.add_NavigationCompleted",
+            "view.Navigate " + ORIGIN + "loader.html",
+            f"view.ExecuteScript {len(automated_test_script())} bytes"])
+        self.assertIn("controller.put_Bounds 0 0 534 644", lines)
+        self.assertIn("navigation-completed " + ORIGIN + "loader.html success", lines)
+        self.assertEqual(lines[-2], "controller.Close")
+        self.assertEqual([line.split(" stage=")[1] for line in self.startup_log()], [
+            "Create environment code=0x00000000", "Create controller code=0x00000000",
+            "Ready code=0x00000000"])
+
+    def test_every_file_of_the_page_is_served_as_embedded(self):
+        self.assertEqual(self.run_mode(["--web-startup-test"]), (0, PASS, ""))
+        served = {}
+        for line in self.transcript():
+            if match := re.match(r"resource (\S+) (\d+) (.*?) bytes=\d+ sha256=(\w+) headers=(.*)$",
+                                 line):
+                served[match[1]] = match.group(2, 3, 4, 5)
+        with open(os.path.join(UI_FOLDER, "loader.html")) as page:
+            names = ["loader.html"] + re.findall(r'(?:href|src)="([^"]+)"', page.read())
+        self.assertEqual(sorted(served), sorted(ORIGIN + name for name in names))
+        for name in names:
+            with open(os.path.join(UI_FOLDER, name), "rb") as embedded:
+                digest = hashlib.sha256(embedded.read()).hexdigest()
+            kind = HEADERS[os.path.splitext(name)[1]]
+            self.assertEqual(served[ORIGIN + name], (
+                "200", "OK", digest, f"Content-Type: {kind}; charset=utf-8\\r\\n"
+                "Cache-Control: no-store\\r\\nX-Content-Type-Options: nosniff"), name)
+
+    def test_recovery_starts_again_in_a_profile_of_its_own(self):
+        self.assertEqual(self.run_mode(["--web-recovery-test"]), (0, PASS, ""))
+        lines = self.transcript()
+        folders = [line.split(" user-data=")[1].split(" options=")[0] for line in lines
+                   if line.startswith("CreateCoreWebView2EnvironmentWithOptions")]
+        self.assertEqual(len(folders), 2)
+        self.assertTrue(folders[0].endswith("\\Default"), folders[0])
+        self.assertRegex(folders[1], r"\\Recovery-\d+-\d+$")
+        # The first attempt's controller is closed before the second environment is made.
+        first_close = lines.index("controller.Close")
+        second_start = [i for i, line in enumerate(lines)
+                        if line.startswith("CreateCoreWebView2EnvironmentWithOptions")][1]
+        self.assertLess(first_close, second_start)
+
+    def test_one_failed_start_is_recovered(self):
+        for directive, stage in (("environment-fails 0x80004005 first", "Create environment"),
+                                 ("controller-fails 0x80070005 first", "Create controller")):
+            with self.subTest(directive=directive):
+                shutil.rmtree(self.profiles, ignore_errors=True)
+                self.assertEqual(self.run_mode(["--web-startup-test"], directive), (0, PASS, ""))
+                log = self.startup_log()
+                code = "0x" + directive.split()[1][2:].upper()
+                self.assertIn(f"attempt=0 stage={stage} callback code={code}", log)
+                self.assertEqual(log[-1], "attempt=1 stage=Ready code=0x00000000")
+                self.transcript()
+
+    def test_two_failed_starts_name_the_reason(self):
+        for code, reason in (("0x80070005", "Windows denied access to the browser profile."),
+                             ("0x80070002", "Microsoft Edge WebView2 Runtime could not be found."),
+                             ("0x80004005", "The browser runtime could not finish starting.")):
+            with self.subTest(code=code):
+                status, out, err = self.run_mode(["--web-startup-test"],
+                                                 f"environment-fails {code} always")
+                self.assertEqual((status, out), (1, FAIL))
+                self.assertTrue(err.startswith(f"Create environment callback {code}: "), err)
+                self.assertIn("\n\n" + reason + "\n\n", err)
+                self.transcript()
+
+    def test_the_origin_is_guarded(self):
+        status, out, err = self.run_mode(
+            ["--web-preview"],
+            "request https://example.com/loader.html",
+            "request " + ORIGIN,
+            "request " + ORIGIN + "Loader.html",
+            "navigate " + ORIGIN + "index.html",
+            "navigate " + ORIGIN + "loader.html#top",
+            "navigate https://example.com/",
+            "new-window https://example.com/",
+            "permission " + ORIGIN + "loader.html",
+            "call close")
+        self.assertEqual((status, out, err), (0, "", ""))
+        lines = self.transcript()
+        for uri in ("https://example.com/loader.html", ORIGIN, ORIGIN + "Loader.html"):
+            (answer,) = [line for line in lines if line.startswith(f"resource {uri} ")]
+            self.assertRegex(answer, r" 403 Blocked bytes=\d+ ")
+        self.assertIn("navigation-starting " + ORIGIN + "index.html proceeds", lines)
+        self.assertIn("navigation-starting " + ORIGIN + "loader.html#top cancelled", lines)
+        self.assertIn("navigation-starting https://example.com/ cancelled", lines)
+        self.assertIn("new-window https://example.com/ handled", lines)
+        self.assertIn("permission " + ORIGIN + "loader.html state=2", lines)  # DENY
+
+    def test_the_bridge_answers_only_the_page(self):
+        status, out, err = self.run_mode(
+            ["--web-preview"],
+            'message https://example.com/loader.html {"id":7,"method":"minimize","params":[]}',
+            f'message {ORIGIN}loader.html {{"id":0,"method":"minimize","params":[]}}',
+            'call no_such_method',
+            "call close")
+        self.assertEqual((status, out, err), (0, "", ""))
+        self.assertEqual([line for line in self.transcript() if "PostWebMessageAsJson" in line], [
+            'view.PostWebMessageAsJson {"error":"Unknown launcher action.","id":1}',
+            'view.PostWebMessageAsJson {"id":2,"result":true}'])
+
+
+class EndToEndTest(unittest.TestCase):
+    """The normal mode against the fake GitHub, the stand-in acting as the launcher page."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.screen_folder = wine_display.start_display(cls)
+
+    def test_the_first_poll_installs_and_launch_starts_the_release(self):
+        server = os.environ["MUVRA_TEST_FAKE_GITHUB"][2:].replace("\\", "/")
+        with open(CHILD, "rb") as child:
+            release_bytes = child.read()
+        publish(server, "v9.1.0", release_bytes)
+        folder = program.temporary_folder(self)
+        copy = PROGRAM.copy_into(folder)
+        shutil.copy2(STANDIN, folder)
+        script = os.path.join(folder, "page-script.txt")
+        with open(script, "w") as out:
+            out.write('poll "canLaunch":true\ncall launch_app\ncall close\n')
+        environment = dict(os.environ,
+                           MUVRA_WEBVIEW2_PROFILE_ROOT=windows_path(os.path.join(folder, "p")),
+                           MUVRA_WEBVIEW2_STANDIN_SCRIPT=windows_path(script))
+        done = subprocess.run(PROGRAM.command([], copy), capture_output=True, env=environment,
+                              stdin=subprocess.DEVNULL, timeout=90)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        app = os.path.join(folder, "app")
+        with open(os.path.join(app, "muvra.exe"), "rb") as installed:
+            self.assertEqual(installed.read(), release_bytes)
+        self.assertEqual([name for name in os.listdir(app) if name.endswith(".part")], [])
+        (record,) = launch_records(app)
+        with open(record) as text:
+            self.assertEqual(text.read().splitlines(), [
+                windows_path(app), "--config", windows_path(os.path.join(folder, "settings.ini"))])
+        with open(script + ".transcript") as text:
+            lines = text.read().splitlines()
+        self.assertRegex(lines[-1], r"^ledger: clean, \d+ objects$")
+        launched = [line for line in lines if '"method":"launch_app"' in line]
+        self.assertEqual(len(launched), 1)
+
+
+def launch_records(folder):
+    """The records of the started release, once there is one: it runs on after the launcher."""
+    deadline = time.monotonic() + 30
+    while not (records := glob.glob(os.path.join(folder, "launch-record-*.txt"))):
+        assert time.monotonic() < deadline, "the release never started"
+        subprocess.run(["sleep", "0.05"])
+    return records
+
+
+def automated_test_script():
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "src", "app",
+                           "web_launcher.cpp")) as source:
+        text = source.read()
+    return text.split('R"JS(', 1)[1].split(')JS"', 1)[0]
+
+
+def publish(server_folder, tag, asset):
+    """Serves `asset` as the latest release `tag` of the configured repository."""
+    served = os.path.join(server_folder, tag)
+    with open(served, "wb") as out:
+        out.write(asset)
+    path = f"/{OWNER}/{NAME}/releases/download/{tag}/muvra.exe"
+    release = {"tag_name": tag, "draft": False, "prerelease": False, "assets": [{
+        "name": "muvra.exe", "size": len(asset), "browser_download_url": "https://github.com" + path,
+        "digest": "sha256:" + hashlib.sha256(asset).hexdigest()}]}
+    with open(os.path.join(server_folder, "routes.json"), "w") as out:
+        json.dump({f"api.github.com /repos/{OWNER}/{NAME}/releases/latest":
+                   {"body": json.dumps(release)},
+                   "github.com " + path: {"body_file": served}}, out)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--standin", required=True)
+    parser.add_argument("--child", required=True)
+    known, rest = parser.parse_known_args()
+    STANDIN, CHILD = os.path.abspath(known.standin), os.path.abspath(known.child)
+    sys.argv = [sys.argv[0]] + rest
+    program.main(sys.modules[__name__])
