@@ -227,10 +227,11 @@ class EndToEndTest(unittest.TestCase):
         with open(os.path.join(app, "muvra.exe"), "rb") as installed:
             self.assertEqual(installed.read(), release_bytes)
         self.assertEqual([name for name in os.listdir(app) if name.endswith(".part")], [])
-        (record,) = launch_records(app)
+        # The release runs in the launcher's folder, told where the settings are.
+        (record,) = launch_records(folder)
         with open(record) as text:
             self.assertEqual(text.read().splitlines(), [
-                windows_path(app), "--config", windows_path(os.path.join(folder, "settings.ini"))])
+                windows_path(folder), "--config", windows_path(os.path.join(folder, "settings.ini"))])
         with open(script + ".transcript") as text:
             lines = text.read().splitlines()
         self.assertRegex(lines[-1], r"^ledger: clean, \d+ objects$")
