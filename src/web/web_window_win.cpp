@@ -344,6 +344,10 @@ void WebWindow::Host::controllerCompleted(HRESULT result, ICoreWebView2Controlle
     return;
   }
   fitBrowserToWindow();
+  // The window was activated before the view existed: the keyboard goes to the page now.
+  if (GetForegroundWindow() == window) {
+    controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+  }
   configureView();
   navigate(startPage);
 }

@@ -107,6 +107,47 @@ class StandinTest(unittest.TestCase):
             "Create environment code=0x00000000", "Create controller code=0x00000000",
             "Ready code=0x00000000"])
 
+    def test_the_view_follows_the_window(self):
+        with open(self.script, "w") as out:
+            out.write('poll "the page polls until the window closes"\n')
+        window = subprocess.Popen(PROGRAM.command(["--web-preview"], self.copy),
+                                  env=self.environment, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(window.wait)
+        self.addCleanup(window.kill)
+        self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
+        (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
+                                   capture_output=True, text=True).stdout.split()
+        # Smaller than the least size: Windows holds the window at 430 × 510 outside, and the
+        # view gets the client area, 6 pixels less (the X window keeps the size X was asked for).
+        subprocess.run(["xdotool", "windowsize", handle, "200", "200"], check=True)
+        self.await_line(lambda: self.lines_saying("controller.put_Bounds 0 0 424 504"))
+        subprocess.run(["xdotool", "windowmove", handle, "40", "30"], check=True)
+        self.await_line(lambda: self.lines_saying("controller.NotifyParentWindowPositionChanged"))
+        # The window was active before the view existed: the keyboard went to the page once it
+        # did. (Activating it again takes a window manager, which this display has not.)
+        self.assertEqual(self.lines_saying("controller.MoveFocus PROGRAMMATIC"), 1)
+        subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
+        self.assertEqual(window.wait(timeout=30), 0)
+        bounds = [line for line in self.transcript() if line.startswith("controller.put_Bounds")]
+        self.assertEqual(bounds[0], "controller.put_Bounds 0 0 534 644")
+        self.assertEqual(bounds[-1], "controller.put_Bounds 0 0 424 504")
+
+    def lines_saying(self, text):
+        """How many lines of the transcript the stand-in is writing are `text`."""
+        try:
+            with open(self.script + ".transcript") as transcript:
+                return transcript.read().splitlines().count(text)
+        except FileNotFoundError:
+            return 0
+
+    def await_line(self, condition):
+        """Waits until `condition` holds of the transcript the stand-in is writing."""
+        deadline = time.monotonic() + 30
+        while not condition():
+            self.assertLess(time.monotonic(), deadline, "the transcript never showed it")
+            subprocess.run(["sleep", "0.05"])
+
     def test_every_file_of_the_page_is_served_as_embedded(self):
         self.assertEqual(self.run_mode(["--web-startup-test"]), (0, PASS, ""))
         served = {}

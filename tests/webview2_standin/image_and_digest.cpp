@@ -71,7 +71,8 @@ HRESULT writePng(IStream* stream, int width, int height, COLORREF colour) {
   for (int y = 0; y < height; ++y) {
     pixels += row;
   }
-  const std::string header = bigEndian(width) + bigEndian(height) + std::string("\x08\x02\0\0\0", 5);
+  const std::string header =
+      bigEndian(width) + bigEndian(height) + std::string("\x08\x02\0\0\0", 5);
   const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
                           chunk("IDAT", zlibStored(pixels)) + chunk("IEND", "");
   ULONG written = 0;
@@ -82,7 +83,8 @@ std::string sha256Hex(const std::string& bytes) {
   unsigned char digest[32] = {};
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  if (BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+  if (BCRYPT_SUCCESS(
+          BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     if (BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
       BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
                      static_cast<ULONG>(bytes.size()), 0);

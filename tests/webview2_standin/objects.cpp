@@ -48,10 +48,10 @@ void completeLater(Handler* handler, std::function<void(Handler*)> complete) {
 
 // ---- Environment -------------------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE createController(
-    ICoreWebView2Environment*,
-    HWND parent,
-    ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) {
+HRESULT STDMETHODCALLTYPE
+createController(ICoreWebView2Environment*,
+                 HWND parent,
+                 ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) {
   static unsigned attempt = 0;
   note("environment.CreateCoreWebView2Controller parent=" +
        std::string(IsWindow(parent) ? "window" : "none"));
@@ -126,9 +126,9 @@ const ICoreWebView2ControllerVtbl& controllerTable() {
     };
     made.MoveFocus = [](ICoreWebView2Controller*,
                         COREWEBVIEW2_MOVE_FOCUS_REASON reason) -> HRESULT {
-      note("controller.MoveFocus " + std::string(reason == COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC
-                                                     ? "PROGRAMMATIC"
-                                                     : "OTHER"));
+      note("controller.MoveFocus " +
+           std::string(reason == COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC ? "PROGRAMMATIC"
+                                                                             : "OTHER"));
       return S_OK;
     };
     made.NotifyParentWindowPositionChanged = [](ICoreWebView2Controller*) -> HRESULT {
@@ -153,16 +153,16 @@ const ICoreWebView2ControllerVtbl& controllerTable() {
 
 // ---- Settings ----------------------------------------------------------------------------
 
-#define STANDIN_BOOL_SETTING(table, property)                                          \
-  table.put_##property = [](ICoreWebView2Settings3* self, BOOL value) -> HRESULT {     \
-    note("settings.put_" #property " " + boolText(value));                             \
-    nodeOf<Settings>(self).values[#property] = value;                                  \
-    return S_OK;                                                                       \
-  };                                                                                   \
-  table.get_##property = [](ICoreWebView2Settings3* self, BOOL* value) -> HRESULT {    \
-    const auto& values = nodeOf<Settings>(self).values;                                \
-    *value = values.contains(#property) ? values.at(#property) : TRUE;                 \
-    return S_OK;                                                                       \
+#define STANDIN_BOOL_SETTING(table, property)                                       \
+  table.put_##property = [](ICoreWebView2Settings3* self, BOOL value) -> HRESULT {  \
+    note("settings.put_" #property " " + boolText(value));                          \
+    nodeOf<Settings>(self).values[#property] = value;                               \
+    return S_OK;                                                                    \
+  };                                                                                \
+  table.get_##property = [](ICoreWebView2Settings3* self, BOOL* value) -> HRESULT { \
+    const auto& values = nodeOf<Settings>(self).values;                             \
+    *value = values.contains(#property) ? values.at(#property) : TRUE;              \
+    return S_OK;                                                                    \
   }
 
 const ICoreWebView2Settings3Vtbl& settingsTable() {
@@ -181,10 +181,13 @@ const ICoreWebView2Settings3Vtbl& settingsTable() {
 // ---- View --------------------------------------------------------------------------------
 
 template <typename Handler>
-HRESULT subscribe(ICoreWebView2* self, Event event, Handler* handler, EventRegistrationToken* token) {
-  static const char* const names[] = {"NavigationStarting", "NavigationCompleted",
+HRESULT subscribe(ICoreWebView2* self,
+                  Event event,
+                  Handler* handler,
+                  EventRegistrationToken* token) {
+  static const char* const names[] = {"NavigationStarting",   "NavigationCompleted",
                                       "WebResourceRequested", "WebMessageReceived",
-                                      "NewWindowRequested", "PermissionRequested"};
+                                      "NewWindowRequested",   "PermissionRequested"};
   note(std::string("view.add_") + names[static_cast<int>(event)]);
   if (handler == nullptr || token == nullptr) {
     return E_POINTER;
@@ -252,8 +255,8 @@ const ICoreWebView2Vtbl& viewTable() {
       beginNavigation(nodeOf<View>(self), narrow(uri));
       return S_OK;
     };
-    made.AddWebResourceRequestedFilter =
-        [](ICoreWebView2* self, LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) -> HRESULT {
+    made.AddWebResourceRequestedFilter = [](ICoreWebView2* self, LPCWSTR uri,
+                                            COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) -> HRESULT {
       note("view.AddWebResourceRequestedFilter " + narrow(uri) + " " + contextName(context));
       nodeOf<View>(self).filters.emplace_back(narrow(uri), context);
       return S_OK;
@@ -329,10 +332,14 @@ const Table& argumentsTable() {
   static const Table table = [] {
     auto made = stubbed<Table>();
     if constexpr (requires { made.get_Uri; }) {
-      made.get_Uri = [](auto* face, LPWSTR* out) { return giveString(nodeOf<Arguments>(face).uri, out); };
+      made.get_Uri = [](auto* face, LPWSTR* out) {
+        return giveString(nodeOf<Arguments>(face).uri, out);
+      };
     }
     if constexpr (requires { made.get_Source; }) {
-      made.get_Source = [](auto* face, LPWSTR* out) { return giveString(nodeOf<Arguments>(face).source, out); };
+      made.get_Source = [](auto* face, LPWSTR* out) {
+        return giveString(nodeOf<Arguments>(face).source, out);
+      };
     }
     if constexpr (requires { made.get_WebMessageAsJson; }) {
       made.get_WebMessageAsJson = [](auto* face, LPWSTR* out) {
@@ -411,8 +418,7 @@ void invoke(HRESULT(STDMETHODCALLTYPE* function)(Handler*, Sender*, Argument*),
 Environment::Environment()
     : Node("environment", {&IID_ICoreWebView2Environment}, &environmentTable()) {}
 
-Controller::Controller()
-    : Node("controller", {&IID_ICoreWebView2Controller}, &controllerTable()) {}
+Controller::Controller() : Node("controller", {&IID_ICoreWebView2Controller}, &controllerTable()) {}
 
 void Controller::lastReleased() {
   release(*view);
@@ -484,11 +490,11 @@ void raise(View& view, Event event, Arguments& arguments) {
   const std::vector<Ref> subscribed = view.handlers[event];
   for (const Ref& handler : subscribed) {
     switch (event) {
-#define STANDIN_RAISE(name)                                                              \
-  case Event::name: {                                                                    \
-    auto* invoked = handler.get<ICoreWebView2##name##EventHandler>();                    \
-    invoke(invoked->lpVtbl->Invoke, invoked, view, arguments);                           \
-    break;                                                                               \
+#define STANDIN_RAISE(name)                                           \
+  case Event::name: {                                                 \
+    auto* invoked = handler.get<ICoreWebView2##name##EventHandler>(); \
+    invoke(invoked->lpVtbl->Invoke, invoked, view, arguments);        \
+    break;                                                            \
   }
       STANDIN_RAISE(NavigationStarting)
       STANDIN_RAISE(NavigationCompleted)

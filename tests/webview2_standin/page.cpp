@@ -18,8 +18,8 @@ struct Resource {
 
 bool filtered(const View& view, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) {
   for (const auto& [pattern, filterContext] : view.filters) {
-    if (pattern == "*" && (filterContext == COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL ||
-                           filterContext == context)) {
+    if (pattern == "*" &&
+        (filterContext == COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL || filterContext == context)) {
       return true;
     }
   }
@@ -54,8 +54,8 @@ Resource requestResource(View& view,
     const Response& response = static_cast<const Response&>(*face->node);
     resource = {response.status, readAll(response.content.get<IStream>())};
     note("resource " + uri + " " + std::to_string(response.status) + " " + response.reason +
-         " bytes=" + std::to_string(resource.body.size()) + " sha256=" +
-         sha256Hex(resource.body) + " headers=" + quoted(response.headers));
+         " bytes=" + std::to_string(resource.body.size()) + " sha256=" + sha256Hex(resource.body) +
+         " headers=" + quoted(response.headers));
   } else {
     note("resource " + uri + " unanswered");
   }
@@ -90,7 +90,9 @@ std::vector<std::string> referencedFiles(const std::string& document, const std:
 
 void nextStep(View& view);
 
-void completeNavigation(View& view, const std::string& uri, bool success,
+void completeNavigation(View& view,
+                        const std::string& uri,
+                        bool success,
                         COREWEBVIEW2_WEB_ERROR_STATUS error) {
   Arguments& arguments = makeArguments(Event::NavigationCompleted);
   arguments.success = success ? TRUE : FALSE;

@@ -34,10 +34,10 @@ void writeLine(HANDLE file, const std::string& line) {
 HANDLE transcript() {
   static HANDLE file = [] {
     const std::wstring script = scriptPath();
-    return script.empty() ? INVALID_HANDLE_VALUE
-                          : CreateFileW((script + L".transcript").c_str(), GENERIC_WRITE,
-                                        FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    return script.empty()
+               ? INVALID_HANDLE_VALUE
+               : CreateFileW((script + L".transcript").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }();
   return file;
 }
@@ -89,8 +89,8 @@ HWND taskWindow() {
     windowClass.lpszClassName = L"MuvraWebView2StandinTasks";
     RegisterClassW(&windowClass);
     creatingThread() = GetCurrentThreadId();
-    return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                           nullptr, windowClass.hInstance, nullptr);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           windowClass.hInstance, nullptr);
   }();
   return window;
 }
@@ -276,7 +276,8 @@ HRESULT queryInterface(void* self, REFIID iid, void** out) {
 }
 
 const std::array<Stub, kMostSlots>& unimplementedStubs() {
-  static const std::array<Stub, kMostSlots> stubs = stubsFor(std::make_index_sequence<kMostSlots>());
+  static const std::array<Stub, kMostSlots> stubs =
+      stubsFor(std::make_index_sequence<kMostSlots>());
   return stubs;
 }
 
