@@ -72,6 +72,14 @@ class StandinTest(unittest.TestCase):
         self.assertRegex(lines[-1], r"^ledger: clean, \d+ objects$")
         return lines
 
+    def assert_captured(self):
+        """The capture is a PNG of the view, whose bounds are the window's client area."""
+        with open(os.path.join(self.folder, "muvra-launcher-preview.png"), "rb") as image:
+            header = image.read(24)
+        self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertEqual((int.from_bytes(header[16:20], "big"), int.from_bytes(header[20:24], "big")),
+                         (534, 644))
+
     def startup_log(self):
         (log,) = glob.glob(os.path.join(self.profiles, "MuvraLoader-*-startup.log"))
         with open(log) as text:
@@ -79,12 +87,7 @@ class StandinTest(unittest.TestCase):
 
     def test_the_automated_test_loads_the_page_and_captures_it(self):
         self.assertEqual(self.run_mode(["--web-ui-test"]), (0, PASS, ""))
-        with open(os.path.join(self.folder, "muvra-launcher-preview.png"), "rb") as image:
-            header = image.read(24)
-        self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
-        # The view's bounds are the window's client area.
-        self.assertEqual((int.from_bytes(header[16:20], "big"), int.from_bytes(header[20:24], "big")),
-                         (534, 644))
+        self.assert_captured()
         lines = self.transcript()
         self.assertEqual([line for line in lines if line.startswith("settings.")], [
             "settings.put_AreDefaultContextMenusEnabled FALSE",
@@ -150,6 +153,7 @@ class StandinTest(unittest.TestCase):
 
     def test_every_file_of_the_page_is_served_as_embedded(self):
         self.assertEqual(self.run_mode(["--web-startup-test"]), (0, PASS, ""))
+        self.assert_captured()
         served = {}
         for line in self.transcript():
             if match := re.match(r"resource (\S+) (\d+) (.*?) bytes=\d+ sha256=(\w+) headers=(.*)$",
@@ -168,6 +172,7 @@ class StandinTest(unittest.TestCase):
 
     def test_recovery_starts_again_in_a_profile_of_its_own(self):
         self.assertEqual(self.run_mode(["--web-recovery-test"]), (0, PASS, ""))
+        self.assert_captured()
         lines = self.transcript()
         folders = [line.split(" user-data=")[1].split(" options=")[0] for line in lines
                    if line.startswith("CreateCoreWebView2EnvironmentWithOptions")]
