@@ -1,5 +1,7 @@
 #include <curl/curl.h>
 
+#include <strings.h>
+
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -8,6 +10,7 @@
 #include "base/failure.h"
 #include "update/https_client.h"
 #include "update/https_client_testing.h"
+#include "update/system_proxy.h"
 
 namespace muvra {
 namespace {
@@ -17,6 +20,7 @@ const char* const kCannotReach =
 const char* const kInterrupted =
     "The download was interrupted. Your previous installation was kept.";
 constexpr std::chrono::milliseconds kReceiveTimeout{8000};
+constexpr int kMostRedirects = 10;  // as WinHTTP
 
 std::mutex transportLock;
 testing::HttpsTestTransport testTransport;
@@ -47,6 +51,8 @@ struct Transfer {
   std::uint64_t total = 0;
   bool statusChecked = false;
   bool responseStarted = false;
+  bool locationSeen = false;  // in the header block being read
+  bool redirecting = false;   // this address answered with a redirect, whose body is not read
   std::exception_ptr failure;
   std::chrono::steady_clock::time_point lastHeard{};  // the last byte or header, set by perform
 
@@ -90,6 +96,9 @@ struct Transfer {
 size_t onBody(char* data, size_t, size_t size, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   transfer->lastHeard = std::chrono::steady_clock::now();
+  if (transfer->redirecting) {
+    return size;
+  }
   try {
     transfer->deliver(reinterpret_cast<const std::uint8_t*>(data), size);
     return size;
@@ -99,16 +108,39 @@ size_t onBody(char* data, size_t, size_t size, void* context) {
   }
 }
 
+bool isRedirect(long code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
 // A header block that is neither interim (1xx) nor a redirect belongs to the final response. A
 // proxy's answer to CONNECT never comes here (CURLOPT_SUPPRESS_CONNECT_HEADERS).
 size_t onHeader(char* data, size_t, size_t size, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   transfer->lastHeard = std::chrono::steady_clock::now();
-  if (size <= 2 && (data[0] == '\r' || data[0] == '\n')) {
+  const std::string_view line(data, size);
+  if (line.starts_with("HTTP/")) {
+    transfer->locationSeen = false;
+  } else if (line.size() > 9 && strncasecmp(data, "location:", 9) == 0) {
+    transfer->locationSeen = true;
+  } else if (size <= 2 && (data[0] == '\r' || data[0] == '\n')) {
     const long code = transfer->status();
+    transfer->redirecting = isRedirect(code) && transfer->locationSeen;
     transfer->responseStarted = code >= 200 && (code < 300 || code >= 400);
   }
   return size;
+}
+
+// The transfer of one address ended without a redirect: the outcome as WinHTTP reports it.
+void finish(CURLcode result, Transfer& transfer) {
+  if (result == CURLE_OK) {
+    transfer.checkStatus();  // an empty body never reached the callback
+    return;
+  }
+  if (!transfer.responseStarted) {
+    throw OperationFailure(kCannotReach);
+  }
+  transfer.checkStatus();
+  throw OperationFailure(kInterrupted);
 }
 
 struct MultiDeleter {
@@ -173,7 +205,7 @@ void httpsGet(std::string_view url,
   if (!curl) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  Transfer transfer{curl.get(), byteLimit, cancel, sink, 0, false, false, nullptr};
+  Transfer transfer{curl.get(), byteLimit, cancel, sink, 0, false, false, false, false, nullptr};
   Slist headers;
   append(headers, "Accept: application/vnd.github+json");
   append(headers, "X-GitHub-Api-Version: 2026-03-10");
@@ -187,10 +219,8 @@ void httpsGet(std::string_view url,
       append(connectTo, host + ":443:127.0.0.1:" + std::to_string(port));
     }
   }
-  const std::string address(url);
   CURL* c = curl.get();
   bool configured =
-      curl_easy_setopt(c, CURLOPT_URL, address.c_str()) == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_USERAGENT, "MuvraLoader/1.0") == CURLE_OK &&
       curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
@@ -210,31 +240,36 @@ void httpsGet(std::string_view url,
   if (!configured) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  // Redirects are followed between https addresses only, never down to plain http.
-  // At most 10 hops, as WinHTTP.
-  if (curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK ||
-      curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L) != CURLE_OK ||
-      curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https") != CURLE_OK) {
-    throw OperationFailure("Could not configure secure redirects.");
+  // Redirects are followed here, not by curl, so that each address gets its own proxy: at
+  // most 10, between https addresses only, as WinHTTP.
+  std::string address(url);
+  for (int redirects = 0;; ++redirects) {
+    const std::string proxy = systemProxyFor(address);
+    if (curl_easy_setopt(c, CURLOPT_URL, address.c_str()) != CURLE_OK ||
+        curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str()) != CURLE_OK) {
+      throw OperationFailure("Could not create HTTPS request.");
+    }
+    if (cancel.isSet()) {
+      throw OperationFailure("Cancelled.");
+    }
+    transfer.redirecting = false;
+    transfer.responseStarted = false;
+    const CURLcode result = perform(c, transfer);
+    if (transfer.failure) {
+      std::rethrow_exception(transfer.failure);
+    }
+    if (result != CURLE_OK || !transfer.redirecting) {
+      finish(result, transfer);
+      return;
+    }
+    char* next = nullptr;
+    curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &next);
+    if (redirects == kMostRedirects || next == nullptr ||
+        !std::string_view(next).starts_with("https://")) {
+      throw OperationFailure(kCannotReach);
+    }
+    address = next;
   }
-  if (cancel.isSet()) {
-    throw OperationFailure("Cancelled.");
-  }
-
-  const CURLcode result = perform(c, transfer);
-  if (transfer.failure) {
-    std::rethrow_exception(transfer.failure);
-  }
-  if (result == CURLE_OK) {
-    transfer.checkStatus();  // an empty body never reached the callback
-    return;
-  }
-  // A redirect refused (to plain http, or too many) fails the receive, as in WinHTTP.
-  if (!transfer.responseStarted) {
-    throw OperationFailure(kCannotReach);
-  }
-  transfer.checkStatus();
-  throw OperationFailure(kInterrupted);
 }
 
 }  // namespace muvra

@@ -2,7 +2,9 @@
 """Faults of the network, of GitHub's answers and of the disk, met by the real Linux launcher in
 its normal mode. Each keeps the installed file as it was, leaves no temporary file, says its
 sentence in the window, and leaves the launcher able to check again."""
+import json
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -132,6 +134,33 @@ class FaultTest(LauncherTestCase):
         with open(self.proxy_log) as log:
             tunnels = log.read().count("CONNECT")
         self.assertGreaterEqual(tunnels, 2, "the release document and the asset went direct")
+
+    def test_a_pac_script_chooses_the_proxy_of_each_address(self):
+        # The asset is redirected to a host the script sends direct; the rest goes through the
+        # proxy, so each address of the check, the redirect's target included, is asked for.
+        self.publish("v2", NEW)
+        routes = self.routes()
+        (download,) = [key for key in routes if key.startswith("github.com ")]
+        routes["objects.githubusercontent.com /asset"] = routes[download]
+        routes[download] = {"status": 302, "location": "https://objects.githubusercontent.com/asset"}
+        self.set_routes(routes)
+        self.start_proxy()
+        script = os.path.join(self.folder, "proxy.pac")
+        with open(script, "w") as out:
+            out.write('function FindProxyForURL(url, host) {\n'
+                      '  if (host == "api.github.com" || host == "github.com")\n'
+                      '    return "PROXY 127.0.0.1:8888";\n'
+                      '  return "DIRECT";\n}\n')
+        self.environment["https_proxy"] = "pac+file://" + script
+        launcher = self.start()
+        self.await_condition(lambda: self.installed_bytes() == NEW, "the release was not installed")
+        self.close(launcher)
+        with open(self.proxy_log) as log:
+            tunnels = re.findall(r"CONNECT ([^: ]+):443", log.read())
+        self.assertEqual(sorted(set(tunnels)), ["api.github.com", "github.com"])
+        with open(os.path.join(self.server_folder, "requests.jsonl")) as log:
+            hosts = [json.loads(line)["host"] for line in log]
+        self.assertIn("objects.githubusercontent.com", hosts)
 
     def test_a_proxy_asking_for_a_password_cannot_reach_github(self):
         self.install(OLD)
