@@ -174,6 +174,21 @@ class FaultTest(LauncherTestCase):
                          "Cannot reach GitHub over HTTPS. Check your connection and try again.",
                          repair=without_password)
 
+    def test_closing_while_github_never_answers(self):
+        # The check waits for headers that never come (the server is silent for 30 s). Closing
+        # ends the program at once: well before the 8-second silence limit that would end the
+        # request by itself.
+        self.install(OLD)
+        self.publish("v2", NEW)
+        routes = self.routes()
+        routes[API_ROUTE].update(mode="hang")
+        self.set_routes(routes)
+        launcher = self.start()
+        self.await_condition(lambda: self.api_requests() == 1, "the check never asked GitHub")
+        os.kill(self.pid(), signal.SIGTERM)
+        self.assertEqual(launcher.wait(timeout=5), 0)
+        self.assertEqual(self.installed_bytes(), OLD)
+
     def test_killed_during_the_download(self):
         self.install(OLD)
         gate = os.path.join(self.folder, "gate")
