@@ -37,15 +37,25 @@ class Image:
 
 
 def grab(fbdir):
-    """The screen as it is now (a 24-bit TrueColor XWD frame buffer)."""
-    with open(os.path.join(fbdir, "Xvfb_screen0"), "rb") as frame:
-        data = frame.read()
+    """The screen as it is now (a 24-bit TrueColor XWD frame buffer), or None while Xvfb has not
+    yet written its frame buffer file whole."""
+    try:
+        with open(os.path.join(fbdir, "Xvfb_screen0"), "rb") as frame:
+            data = frame.read()
+    except FileNotFoundError:
+        return None
+    if len(data) < 100:
+        return None
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height = fields[0], fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     colours = fields[19]
+    if header_size == 0 or bits_per_pixel == 0:
+        return None  # the file is made before its header is written
     assert bits_per_pixel == 32, "the frame buffer is not 32 bits per pixel"
     start = header_size + colours * 12
+    if len(data) < start + height * bytes_per_line:
+        return None
     red, green, blue = (2, 1, 0) if byte_order == 0 else (1, 2, 3)
     rows = []
     for y in range(height):
@@ -85,8 +95,9 @@ def settled(fbdir, region, differs_from=None, deadline=60):
     previous, unchanged = None, 0
     while True:
         assert time.monotonic() < limit, "the screen never settled"
-        if os.path.exists(os.path.join(fbdir, "Xvfb_screen0")):
-            image = grab(fbdir).crop(*region)
+        frame = grab(fbdir)
+        if frame is not None:
+            image = frame.crop(*region)
             if differs_from is not None and image.rows == differs_from.rows:
                 unchanged = 0
             elif previous is not None and image.rows == previous.rows:
