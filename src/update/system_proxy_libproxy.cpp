@@ -10,9 +10,6 @@ namespace muvra {
 
 namespace {
 
-struct FactoryDeleter {
-  void operator()(pxProxyFactory* factory) const { px_proxy_factory_free(factory); }
-};
 struct ListDeleter {
   void operator()(char** proxies) const { px_proxy_factory_free_proxies(proxies); }
 };
@@ -32,13 +29,14 @@ bool usable(std::string_view proxy) {
 }  // namespace
 
 std::string systemProxyFor(const std::string& url) {
-  // A factory per question: libproxy reads the configuration afresh, as a new WinHTTP session does.
-  const std::unique_ptr<pxProxyFactory, FactoryDeleter> factory(px_proxy_factory_new());
-  if (!factory) {
+  // One factory for the process: making one loads libproxy's modules. Its questions are
+  // serialised by libproxy, and each reads the configuration afresh.
+  static pxProxyFactory* const factory = px_proxy_factory_new();
+  if (factory == nullptr) {
     return {};
   }
   const std::unique_ptr<char*, ListDeleter> proxies(
-      px_proxy_factory_get_proxies(factory.get(), url.c_str()));
+      px_proxy_factory_get_proxies(factory, url.c_str()));
   for (char** proxy = proxies.get(); proxy != nullptr && *proxy != nullptr; ++proxy) {
     const std::string_view choice(*proxy);
     if (choice == "direct://") {
