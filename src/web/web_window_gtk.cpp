@@ -31,13 +31,19 @@ constexpr int kResizeBorder = 5;  // the frameless window's edges that resize it
 constexpr const char* kScheme = "muvra-ui";
 constexpr std::uint32_t kFailed = 0x80004005;
 
-// Gives the page window.chrome.webview on top of WebKit's script message handler.
+// Gives the page window.chrome.webview on top of WebKit's script message handler: the answer to
+// a request comes back as the reply to its message, anything else the host posts by a script.
 constexpr const char* kBridgeScript = R"JS((function () {
   var listeners = [];
+  var deliver = function (message) {
+    listeners.slice().forEach(function (listener) { listener({ data: message }); });
+  };
   window.chrome = window.chrome || {};
   window.chrome.webview = {
     postMessage: function (message) {
-      window.webkit.messageHandlers.muvra.postMessage(JSON.stringify(message));
+      window.webkit.messageHandlers.muvra.postMessage(JSON.stringify(message)).then(
+        function (reply) { if (typeof reply === 'string') deliver(JSON.parse(reply)); },
+        function () {});
     },
     addEventListener: function (type, listener) {
       if (type === 'message') listeners.push(listener);
@@ -46,11 +52,7 @@ constexpr const char* kBridgeScript = R"JS((function () {
       listeners = listeners.filter(function (l) { return l !== listener; });
     }
   };
-  Object.defineProperty(window, '__muvraDeliver', {
-    value: function (message) {
-      listeners.slice().forEach(function (listener) { listener({ data: message }); });
-    }
-  });
+  Object.defineProperty(window, '__muvraDeliver', { value: deliver });
 })();)JS";
 
 template <typename T>
@@ -126,7 +128,9 @@ struct WebWindow::Host : WebWindowHostBase {
 
   // Browser start-up and its stages.
   void startBrowser();
+  struct FilterStep;
   void createController();
+  static void compileFilter(std::unique_ptr<FilterStep> step);
   void controllerReady(WebKitUserContentFilter* filter, GError* error);
   void createView(WebKitUserContentFilter* filter);
   void reportFailure(std::string_view stage, std::uint32_t code);
@@ -137,6 +141,7 @@ struct WebWindow::Host : WebWindowHostBase {
   void serve(WebKitURISchemeRequest* request);
   gboolean decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
   void loadChanged(WebKitLoadEvent event);
+  void receive(JSCValue* message, WebKitScriptMessageReply* reply);
   void postToPage(const nlohmann::json& value);
 
   static void processEvents() {
@@ -148,6 +153,11 @@ struct WebWindow::Host : WebWindowHostBase {
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   bool ready = false;
   bool loadFailed = false;
+  // The request being handled, whose answer goes back as its reply.
+  struct {
+    WebKitScriptMessageReply* reply = nullptr;
+    JSCContext* context = nullptr;
+  } answering;
 
   GtkWidget* window = nullptr;
   GtkWidget* stack = nullptr;
@@ -366,34 +376,80 @@ void WebWindow::Host::startBrowser() {
   createController();
 }
 
-// The content filter that refuses every request outside the interface scheme.
+// The content filter that refuses every request outside the interface scheme. Compiling it
+// takes the network process a while, so the compiled filter is kept in the profile under a name
+// that changes with the rules, and compiled only when it is not there yet.
+namespace {
+
+constexpr const char* kFilterRules =
+    R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
+    R"({"trigger":{"url-filter":"^muvra-ui:"},"action":{"type":"ignore-previous-rules"}}])";
+
+std::string filterIdentifier() {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const char c : std::string_view(kFilterRules)) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  char text[40];
+  std::snprintf(text, sizeof text, "interface-only-%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+}  // namespace
+
+// A step of the filter's start-up: the store it works on and the host, if still there.
+struct WebWindow::Host::FilterStep {
+  std::weak_ptr<bool> alive;
+  Host* host;
+  GObjectRef<WebKitUserContentFilterStore> store;
+
+  Host* living() const {
+    const std::shared_ptr<bool> flag = alive.lock();
+    return flag && *flag ? host : nullptr;
+  }
+};
+
 void WebWindow::Host::createController() {
   logStartupStage(startup, "Create controller", 0);
   if (owner.recoveryTest && startup.attempt == 0) {
     reportFailure("Create controller callback", kFailed);
     return;
   }
-  const std::filesystem::path store = startup.profileFolder / "content-filters";
-  WebKitUserContentFilterStore* filters =
-      webkit_user_content_filter_store_new(pathToUtf8(store).c_str());
-  constexpr const char* kRules =
-      R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
-      R"({"trigger":{"url-filter":"^muvra-ui:"},"action":{"type":"ignore-previous-rules"}}])";
-  GBytes* rules = g_bytes_new_static(kRules, std::strlen(kRules));
-  struct Pending {
-    std::weak_ptr<bool> alive;
-    Host* host;
-  };
-  webkit_user_content_filter_store_save(
-      filters, "interface-only", rules, nullptr,
+  const std::filesystem::path folder = startup.profileFolder / "content-filters";
+  auto* step =
+      new FilterStep{alive, this,
+                     GObjectRef<WebKitUserContentFilterStore>(
+                         webkit_user_content_filter_store_new(pathToUtf8(folder).c_str()))};
+  webkit_user_content_filter_store_load(
+      step->store.get(), filterIdentifier().c_str(), nullptr,
       +[](GObject* source, GAsyncResult* result, gpointer data) {
-        std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+        std::unique_ptr<FilterStep> loaded(static_cast<FilterStep*>(data));
+        WebKitUserContentFilter* filter = webkit_user_content_filter_store_load_finish(
+            WEBKIT_USER_CONTENT_FILTER_STORE(source), result, nullptr);
+        if (filter != nullptr) {
+          if (Host* host = loaded->living()) {
+            host->controllerReady(filter, nullptr);
+          }
+          webkit_user_content_filter_unref(filter);
+        } else if (loaded->living() != nullptr) {
+          compileFilter(std::move(loaded));
+        }
+      },
+      step);
+}
+
+void WebWindow::Host::compileFilter(std::unique_ptr<FilterStep> step) {
+  GBytes* rules = g_bytes_new_static(kFilterRules, std::strlen(kFilterRules));
+  WebKitUserContentFilterStore* store = step->store.get();
+  webkit_user_content_filter_store_save(
+      store, filterIdentifier().c_str(), rules, nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<FilterStep> saved(static_cast<FilterStep*>(data));
         GError* error = nullptr;
         WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
             WEBKIT_USER_CONTENT_FILTER_STORE(source), result, &error);
-        const std::shared_ptr<bool> living = pending->alive.lock();
-        if (living && *living) {
-          pending->host->controllerReady(filter, error);
+        if (Host* host = saved->living()) {
+          host->controllerReady(filter, error);
         }
         if (filter != nullptr) {
           webkit_user_content_filter_unref(filter);
@@ -401,9 +457,8 @@ void WebWindow::Host::createController() {
         if (error != nullptr) {
           g_error_free(error);
         }
-        g_object_unref(source);
       },
-      new Pending{alive, this});
+      step.release());
   g_bytes_unref(rules);
 }
 
@@ -423,22 +478,18 @@ void WebWindow::Host::createView(WebKitUserContentFilter* filter) {
                              WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content.get(), script);
   webkit_user_script_unref(script);
-  g_signal_connect(
-      content.get(), "script-message-received::muvra",
-      G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, Host* host) {
-        if (!*host->alive || host->view == nullptr) {
-          return;
-        }
-        char* text = jsc_value_to_string(webkit_javascript_result_get_js_value(result));
-        const char* uri =
-            host->view != nullptr ? webkit_web_view_get_uri(WEBKIT_WEB_VIEW(host->view)) : nullptr;
-        host->bridge.onWebMessage(
-            uri != nullptr ? std::optional<std::string>(uri) : std::nullopt,
-            text != nullptr ? std::optional<std::string>(text) : std::nullopt);
-        g_free(text);
-      }),
-      this);
-  webkit_user_content_manager_register_script_message_handler(content.get(), "muvra");
+  g_signal_connect(content.get(), "script-message-with-reply-received::muvra",
+                   G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* message,
+                                  WebKitScriptMessageReply* reply, Host* host) -> gboolean {
+                     if (!*host->alive || host->view == nullptr) {
+                       return FALSE;
+                     }
+                     host->receive(message, reply);
+                     return TRUE;
+                   }),
+                   this);
+  webkit_user_content_manager_register_script_message_handler_with_reply(content.get(), "muvra",
+                                                                         nullptr);
 
   view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                  "user-content-manager", content.get(), nullptr));
@@ -568,11 +619,39 @@ void WebWindow::Host::serve(WebKitURISchemeRequest* request) {
   g_object_unref(body);
 }
 
+// One request of the page. The bridge answers it, if at all, before it returns: the answer goes
+// back as the message's reply; a request it drops is replied to with nothing.
+void WebWindow::Host::receive(JSCValue* message, WebKitScriptMessageReply* reply) {
+  char* text = jsc_value_to_string(message);
+  const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view));
+  answering = {reply, jsc_value_get_context(message)};
+  bridge.onWebMessage(uri != nullptr ? std::optional<std::string>(uri) : std::nullopt,
+                      text != nullptr ? std::optional<std::string>(text) : std::nullopt);
+  g_free(text);
+  if (answering.reply != nullptr) {
+    JSCValue* nothing = jsc_value_new_undefined(answering.context);
+    webkit_script_message_reply_return_value(reply, nothing);
+    g_object_unref(nothing);
+  }
+  answering = {};
+}
+
 void WebWindow::Host::postToPage(const nlohmann::json& value) {
   if (view == nullptr || startup.closing) {
+    if (answering.reply != nullptr) {
+      webkit_script_message_reply_return_error_message(answering.reply, "The window is closing.");
+      answering = {};
+    }
     return;
   }
   const std::string text = utf16ToUtf8(serializeForPage(value));
+  if (answering.reply != nullptr && value.contains("id")) {
+    JSCValue* answer = jsc_value_new_string(answering.context, text.c_str());
+    webkit_script_message_reply_return_value(answering.reply, answer);
+    g_object_unref(answer);
+    answering = {};
+    return;
+  }
   const std::string script = "window.__muvraDeliver(" + text + ");";
   webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), script.c_str(),
                                       static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
