@@ -3,12 +3,14 @@
 and its start-up time.
 
 Usage: bench/window/idle_cpu.py LAUNCHER REFERENCE [seconds]
-Both run under one Xvfb. CPU is the user + system time of each program and all its descendants
-(WebKit's web and network processes) over the same number of seconds once its page has loaded;
-memory is their summed proportional set size at the end of that time. The reference is measured
-twice: on gtk_main, and on the launcher's polling loop (--polling), which shows what that loop
-costs. Start-up is process start to the launcher's "Ready" log line, with a fresh and a reused
-profile, against the reference's first load.
+All run under one Xvfb, taking turns, and each figure is the median of its rounds. CPU is the
+user + system time of each program and all its descendants (WebKit's web and network processes)
+over the same number of seconds once its page has loaded; memory is their summed proportional
+set size at the end of that time. The reference runs three ways: a bare page on gtk_main; the
+same page polling a bridge call every 350 ms on gtk_main (--bridge), the least the launcher's
+polling page can cost; and the bare page on a 10 ms loop (--polling). Start-up is process start
+to the launcher's "Ready" log line, with a fresh and a reused profile, against process start to
+the bare page's first load.
 """
 import os
 import shutil
@@ -117,43 +119,65 @@ def startup_time(launcher, environment, profiles):
     return elapsed
 
 
-def run(launcher, reference, seconds=10):
-    """Every figure of the window, as a dictionary."""
+def median(values):
+    ordered = sorted(values)
+    return ordered[len(ordered) // 2]
+
+
+def run(launcher, reference, seconds=10, rounds=3):
+    """Every figure of the window, as a dictionary: medians of `rounds` rounds, in each of which
+    the programs take turns."""
     display = ":97"
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                             stderr=subprocess.DEVNULL)
     work = tempfile.mkdtemp(prefix="muvra-bench-window-")
+    figures = {}
+
+    def record(name, value):
+        figures.setdefault(name, []).append(value)
     try:
         wait_until(lambda: os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"))
-        profiles = os.path.join(work, "profiles")
-        environment = dict(os.environ, DISPLAY=display, GTK_OVERLAY_SCROLLING="0",
-                           MUVRA_WEBVIEW2_PROFILE_ROOT=profiles)
-        cold = startup_time(launcher, environment, profiles)
-        warm = startup_time(launcher, environment, profiles)
-        shutil.rmtree(profiles)
         copy = os.path.join(work, os.path.basename(launcher))
         shutil.copy2(launcher, copy)
-        _, ours, our_memory = measure([copy], environment, lambda p: ready_log(profiles), seconds)
         page_loaded = lambda p: p.stdout.readline().strip() == "READY"
-        loaded, theirs, their_memory = measure([reference], environment, page_loaded, seconds)
-        _, polled, _ = measure([reference, "--polling"], environment, page_loaded, seconds)
+        for _ in range(rounds):
+            profiles = os.path.join(work, "profiles")
+            shutil.rmtree(profiles, ignore_errors=True)
+            environment = dict(os.environ, DISPLAY=display, GTK_OVERLAY_SCROLLING="0",
+                               MUVRA_WEBVIEW2_PROFILE_ROOT=profiles)
+            record("cold", startup_time(copy, environment, profiles))
+            loaded, cpu, memory = measure([reference], environment, page_loaded, seconds)
+            record("reference_load", loaded)
+            record("reference_cpu", cpu)
+            record("reference_memory_kib", memory)
+            record("warm", startup_time(copy, environment, profiles))
+            _, cpu, memory = measure([copy], environment, lambda p: ready_log(profiles), seconds)
+            record("cpu", cpu)
+            record("memory_kib", memory)
+            _, cpu, _ = measure([reference, "--bridge"], environment, page_loaded, seconds)
+            record("bridge_reference_cpu", cpu)
+            _, cpu, _ = measure([reference, "--polling"], environment, page_loaded, seconds)
+            record("polled_reference_cpu", cpu)
     finally:
         xvfb.terminate()
         xvfb.wait()
         shutil.rmtree(work, ignore_errors=True)
-    return {"seconds": seconds, "cold": cold, "warm": warm, "reference_load": loaded,
-            "cpu": ours, "reference_cpu": theirs, "polled_reference_cpu": polled,
-            "memory_kib": our_memory, "reference_memory_kib": their_memory}
+    result = {name: median(values) for name, values in figures.items()}
+    result.update(seconds=seconds, rounds=rounds)
+    return result
 
 
 def main():
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 10
     f = run(sys.argv[1], sys.argv[2], seconds)
+    print(f"medians of {f['rounds']} rounds")
     print(f"start to Ready: {f['cold']:.3f} s with a fresh profile, {f['warm']:.3f} s with a used "
           f"one; the reference page loads in {f['reference_load']:.3f} s")
     print(f"idle CPU over {seconds:g} s: launcher {f['cpu'] * 100:.2f} % of one core, "
           f"reference page {f['reference_cpu'] * 100:.2f} %")
-    print(f"the reference page under the launcher's 10 ms loop: "
+    print(f"the reference page polling a bridge call every 350 ms: "
+          f"{f['bridge_reference_cpu'] * 100:.2f} % of one core")
+    print(f"the reference page under a 10 ms loop: "
           f"{f['polled_reference_cpu'] * 100:.2f} % of one core")
     print(f"idle CPU ratio (launcher / reference): {f['cpu'] / max(f['reference_cpu'], 1e-6):.2f} "
           f"(target <= 1.5, and under 2 % of one core)")
