@@ -3,7 +3,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
-#include <thread>
+#include <optional>
 
 #include "base/process.h"
 #include "web/web_loader.h"
@@ -90,8 +90,7 @@ int runWebLauncher(WebMode mode) {
                      tickMilliseconds() - started >= kTestLimitMilliseconds)) {
       break;
     }
-    window.processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    window.waitForEvents(testMode ? std::optional(started + kTestLimitMilliseconds) : std::nullopt);
   }
 
   int exitCode = 0;

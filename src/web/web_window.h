@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "web/launcher_window.h"
@@ -33,6 +34,10 @@ class WebWindow : public LauncherWindow {
   void capture(const std::filesystem::path& file, std::function<void(bool)> done);
   // Handles every waiting event of the window's thread.
   void processEvents();
+  // The run loop's step: handles events, waiting for one first. Linux sleeps in the main context
+  // until one comes or `deadline` (a tickMilliseconds() value) passes; Windows drains its queue
+  // and sleeps 10 ms.
+  void waitForEvents(std::optional<std::uint64_t> deadline);
 
   bool closing() const;
   // The start-up has failed for good: no restart is coming and no page will load.

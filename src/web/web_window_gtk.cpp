@@ -110,6 +110,10 @@ struct WebWindow::Host : WebWindowHostBase {
     if (restartSource != 0) {
       g_source_remove(restartSource);
     }
+    if (deadlineTimer != nullptr) {
+      g_source_destroy(deadlineTimer);
+      g_source_unref(deadlineTimer);
+    }
     if (window != nullptr) {
       gtk_widget_destroy(window);  // with the view inside it
     }
@@ -153,6 +157,7 @@ struct WebWindow::Host : WebWindowHostBase {
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   bool ready = false;
   bool loadFailed = false;
+  GSource* deadlineTimer = nullptr;  // wakes the run loop at its deadline
   // The request being handled, whose answer goes back as its reply.
   struct {
     WebKitScriptMessageReply* reply = nullptr;
@@ -716,6 +721,20 @@ void WebWindow::capture(const std::filesystem::path& file, std::function<void(bo
         pending->done(written);
       },
       new Pending{pathToUtf8(file), std::move(done)});
+}
+
+// One timer wakes the loop at the deadline; nothing else is due at rest.
+void WebWindow::waitForEvents(std::optional<std::uint64_t> deadline) {
+  if (deadline && host_->deadlineTimer == nullptr) {
+    const std::uint64_t now = tickMilliseconds();
+    host_->deadlineTimer =
+        g_timeout_source_new(static_cast<guint>(*deadline > now ? *deadline - now : 0));
+    g_source_set_callback(
+        host_->deadlineTimer, +[](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr,
+        nullptr);
+    g_source_attach(host_->deadlineTimer, nullptr);
+  }
+  g_main_context_iteration(nullptr, TRUE);
 }
 
 void WebWindow::processEvents() {

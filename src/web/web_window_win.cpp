@@ -547,6 +547,11 @@ void WebWindow::capture(const std::filesystem::path& file, std::function<void(bo
   }
 }
 
+void WebWindow::waitForEvents(std::optional<std::uint64_t>) {
+  processEvents();
+  Sleep(10);
+}
+
 void WebWindow::processEvents() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
