@@ -10,6 +10,9 @@
 
 #include "base/failure.h"
 #include "support/fake_github.h"
+#ifndef _WIN32
+#include "support/script_server_posix.h"
+#endif
 
 namespace muvra {
 namespace {
@@ -282,6 +285,31 @@ INSTANTIATE_TEST_SUITE_P(Phases,
                                            WaitingCase{"inAStalledBody",
                                                        {{"body_size", 300000}, {"mode", "stall"}}}),
                          testing::CaseName());
+
+using testing::FakeProxy;
+
+// A proxy's own answers never count as GitHub's: each of these ends the request unreached.
+class MisbehavingProxyTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MisbehavingProxyTest, CannotReachGitHub) {
+  FakeGitHub server;
+  server.setRoutes({{"github.com /x", {{"body", "through the proxy"}}}});
+  const FakeProxy proxy(GetParam());
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/x", 100, body),
+            "Cannot reach GitHub over HTTPS. Check your connection and try again.");
+  EXPECT_EQ(body, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Proxies,
+    MisbehavingProxyTest,
+    ::testing::Values("refuse-407", "refuse-403", "refuse-502", "close", "stall", "intercept"),
+    [](const ::testing::TestParamInfo<const char*>& proxy) {
+      std::string name = proxy.param;
+      std::erase(name, '-');
+      return name;
+    });
 #endif
 
 TEST_F(HttpsGetTest, UntrustedCertificateCannotBeReached) {

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace muvra::testing {
+
+// Starts `python3 arguments...`, a test server that prints "PORT <n>" once it listens; returns
+// that port and the child's process id in `pid`. Throws when the server does not start.
+int startScriptServer(const std::vector<std::string>& arguments, int& pid);
+// Ends a server started above.
+void stopScriptServer(int pid);
+
+// A misbehaving HTTP proxy (support/fake_proxy.py) on loopback, named by https_proxy while it
+// lives.
+class FakeProxy {
+ public:
+  explicit FakeProxy(const std::string& mode);
+  ~FakeProxy();
+  FakeProxy(const FakeProxy&) = delete;
+  FakeProxy& operator=(const FakeProxy&) = delete;
+
+ private:
+  int pid_ = -1;
+};
+
+}  // namespace muvra::testing
