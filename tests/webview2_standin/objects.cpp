@@ -40,10 +40,31 @@ HRESULT injectedFailure(const std::string& name, unsigned attempt) {
                                 : S_OK;
 }
 
-// Holds `handler` until a later task invokes it, as the runtime does with completion handlers.
-template <typename Handler>
-void completeLater(Handler* handler, std::function<void(Handler*)> complete) {
-  later([held = Ref(handler), complete] { complete(held.get<Handler>()); });
+// Completes a creation later, as the runtime does, holding `handler` until then: with the
+// failure the script injects for this attempt, or with a new object whose reference the handler
+// is lent for the call.
+template <typename Interface, typename Handler>
+HRESULT completeCreation(Handler* handler,
+                         const std::string& kind,
+                         unsigned& attempt,
+                         std::function<Node&()> create) {
+  if (handler == nullptr) {
+    return E_POINTER;
+  }
+  const HRESULT failure = injectedFailure(kind + "-fails", attempt++);
+  later([held = Ref(handler), failure, kind, create] {
+    auto* completed = held.get<Handler>();
+    if (FAILED(failure)) {
+      note(kind + " created " + hexCode(failure));
+      completed->lpVtbl->Invoke(completed, failure, nullptr);
+      return;
+    }
+    Node& made = create();
+    note(kind + " created");
+    completed->lpVtbl->Invoke(completed, S_OK, made.as<Interface>());
+    release(made);
+  });
+  return S_OK;
 }
 
 // ---- Environment -------------------------------------------------------------------------
@@ -55,25 +76,12 @@ createController(ICoreWebView2Environment*,
   static unsigned attempt = 0;
   note("environment.CreateCoreWebView2Controller parent=" +
        std::string(IsWindow(parent) ? "window" : "none"));
-  if (handler == nullptr) {
-    return E_POINTER;
-  }
-  const HRESULT failure = injectedFailure("controller-fails", attempt++);
-  completeLater<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-      handler, [failure](auto* completed) {
-        if (FAILED(failure)) {
-          note("controller created " + hexCode(failure));
-          completed->lpVtbl->Invoke(completed, failure, nullptr);
-          return;
-        }
-        Controller& controller = make<Controller>();
-        controller.view = &make<View>();
-        controller.view->controller = &controller;
-        note("controller created");
-        completed->lpVtbl->Invoke(completed, S_OK, controller.as<ICoreWebView2Controller>());
-        release(controller);
-      });
-  return S_OK;
+  return completeCreation<ICoreWebView2Controller>(handler, "controller", attempt, []() -> Node& {
+    Controller& controller = make<Controller>();
+    controller.view = &make<View>();
+    controller.view->controller = &controller;
+    return controller;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE createResponse(ICoreWebView2Environment*,
@@ -519,21 +527,6 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   static unsigned attempt = 0;
   note("CreateCoreWebView2EnvironmentWithOptions browser=" + narrow(browserFolder) +
        " user-data=" + narrow(userDataFolder) + " options=" + (options ? "given" : "none"));
-  if (handler == nullptr) {
-    return E_POINTER;
-  }
-  const HRESULT failure = injectedFailure("environment-fails", attempt++);
-  completeLater<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-      handler, [failure](auto* completed) {
-        if (FAILED(failure)) {
-          note("environment created " + hexCode(failure));
-          completed->lpVtbl->Invoke(completed, failure, nullptr);
-          return;
-        }
-        Environment& environment = make<Environment>();
-        note("environment created");
-        completed->lpVtbl->Invoke(completed, S_OK, environment.as<ICoreWebView2Environment>());
-        release(environment);
-      });
-  return S_OK;
+  return completeCreation<ICoreWebView2Environment>(handler, "environment", attempt,
+                                                    []() -> Node& { return make<Environment>(); });
 }
