@@ -11,7 +11,9 @@ routes.json maps a "host path" key (path with query) to a route:
   body      text, or body_size with body_byte (a repeated character), or body_file (a path)
   location  adds a Location header (for redirects)
   mode      "normal", "drop" (send half the body, then close), "stall" (send half, then wait),
-            "gate" (send half, wait until the file named by "gate" exists, then send the rest),
+            "gate" (send half, wait until the file named by "gate" exists, then send the rest;
+            while it waits, one more byte every 2 s, up to the last, so that the client's 8 s
+            silence limit does not end a wait as long as the test needs),
             "hang" (answer nothing for 30 s), "trickle" (the body in four parts, "pause" seconds
             apart, 3 by default)
 Unknown keys answer 404. The host "untrusted.test" presents a certificate of another CA.
@@ -109,9 +111,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body[: len(body) // 2])
         self.wfile.flush()
         if mode == "gate":
+            sent, last_byte = len(body) // 2, time.monotonic()
             while not os.path.exists(gate):
+                if time.monotonic() - last_byte >= 2 and sent < len(body) - 1:
+                    self.wfile.write(body[sent:sent + 1])
+                    self.wfile.flush()
+                    sent, last_byte = sent + 1, time.monotonic()
                 time.sleep(0.01)
-            self.wfile.write(body[len(body) // 2:])
+            self.wfile.write(body[sent:])
             return
         if mode == "stall":
             time.sleep(15)
