@@ -2,15 +2,22 @@
 import os
 import struct
 import subprocess
+import sys
 import time
 import zlib
 
 WIDTH, HEIGHT = 800, 700
 
 
-def xvfb_command(fbdir, command):
-    """`command` under its own Xvfb whose screen 0 is mirrored as an XWD file in `fbdir`."""
-    return ["xvfb-run", "-a", "-s", f"-screen 0 {WIDTH}x{HEIGHT}x24 -fbdir {fbdir}"] + command
+WITH_DISPLAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "with_display.py")
+
+
+def xvfb_command(fbdir, command, screen=None):
+    """`command` under its own Xvfb, whose screen 0 is mirrored as an XWD file in `fbdir` when
+    given."""
+    server = ["--screen", screen or f"{WIDTH}x{HEIGHT}x24"] if fbdir or screen else []
+    return ([sys.executable, WITH_DISPLAY] + server + (["--fbdir", fbdir] if fbdir else [])
+            + ["--"] + command)
 
 
 class Image:

@@ -46,7 +46,7 @@ class WebModesTest(unittest.TestCase):
                                 GTK_OVERLAY_SCROLLING="0")
 
     def command(self, arguments):
-        return ["xvfb-run", "-a", self.copy] + arguments
+        return screen.xvfb_command(None, [self.copy] + arguments)
 
     def run_mode(self, option):
         done = subprocess.run(self.command([option]), capture_output=True, text=True,

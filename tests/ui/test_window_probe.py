@@ -44,7 +44,7 @@ class WindowProbeTest(unittest.TestCase):
         folder = program.temporary_folder(self)
         copy = program.Program(executable, None).copy_into(folder)
         environment = dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=os.path.join(folder, "profiles"))
-        process = subprocess.Popen(["xvfb-run", "-a", copy], env=environment, text=True,
+        process = subprocess.Popen(screen.xvfb_command(None, [copy]), env=environment, text=True,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, start_new_session=True)
         self.addCleanup(process.stdout.close)
