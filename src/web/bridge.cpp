@@ -6,8 +6,12 @@
 
 namespace muvra {
 
+std::string serializeForPageUtf8(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
 std::u16string serializeForPage(const nlohmann::json& value) {
-  return utf8ToUtf16(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict));
+  return utf8ToUtf16(serializeForPageUtf8(value));
 }
 
 bool isAcceptedSender(std::string_view source) {

@@ -18,6 +18,8 @@ inline constexpr std::size_t kMaximumParams = 3;
 // The compact wire form of a value for the page: sorted members, UTF-8 unescaped, strict UTF-8
 // (the JSON library's text for a bad string), as UTF-16 ("Invalid UTF-8 text.").
 std::u16string serializeForPage(const nlohmann::json& value);
+// The same text in UTF-8, for a host whose page takes UTF-8.
+std::string serializeForPageUtf8(const nlohmann::json& value);
 
 // The host half of the desktop bridge, shared by both browser hosts. The host supplies how a
 // serialised value reaches the page and the three window actions.

@@ -649,7 +649,7 @@ void WebWindow::Host::postToPage(const nlohmann::json& value) {
     }
     return;
   }
-  const std::string text = utf16ToUtf8(serializeForPage(value));
+  const std::string text = serializeForPageUtf8(value);
   if (answering.reply != nullptr && value.contains("id")) {
     JSCValue* answer = jsc_value_new_string(answering.context, text.c_str());
     webkit_script_message_reply_return_value(answering.reply, answer);
