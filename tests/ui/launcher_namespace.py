@@ -43,6 +43,23 @@ def windows_program(size, fill):
     return bytes(data)
 
 
+def publish(server_folder, tag, asset, route=None, **release_fields):
+    """Has the fake GitHub in `server_folder` serve `asset` as the latest release `tag` of the
+    configured repository; `route` adds to its download route, `release_fields` to its asset."""
+    served = os.path.join(server_folder, tag)
+    with open(served, "wb") as out:
+        out.write(asset)
+    path = f"/{OWNER}/{NAME}/releases/download/{tag}/muvra.exe"
+    asset_fields = {"name": "muvra.exe", "size": len(asset),
+                    "browser_download_url": "https://github.com" + path,
+                    "digest": "sha256:" + hashlib.sha256(asset).hexdigest()}
+    asset_fields.update(release_fields)
+    release = {"tag_name": tag, "draft": False, "prerelease": False, "assets": [asset_fields]}
+    with open(os.path.join(server_folder, "routes.json"), "w") as out:
+        json.dump({API_ROUTE: {"body": json.dumps(release)},
+                   "github.com " + path: dict({"body_file": served}, **(route or {}))}, out)
+
+
 class LauncherTestCase(unittest.TestCase):
     def setUp(self):
         self.folder = program.temporary_folder(self)
@@ -93,17 +110,7 @@ class LauncherTestCase(unittest.TestCase):
 
     def publish(self, tag, asset, route=None, **release_fields):
         """Serves `asset` as release `tag`; `route` adds to its download route."""
-        served = os.path.join(self.server_folder, tag)
-        with open(served, "wb") as out:
-            out.write(asset)
-        path = f"/{OWNER}/{NAME}/releases/download/{tag}/muvra.exe"
-        asset_fields = {"name": "muvra.exe", "size": len(asset),
-                        "browser_download_url": "https://github.com" + path,
-                        "digest": "sha256:" + hashlib.sha256(asset).hexdigest()}
-        asset_fields.update(release_fields)
-        release = {"tag_name": tag, "draft": False, "prerelease": False, "assets": [asset_fields]}
-        self.set_routes({API_ROUTE: {"body": json.dumps(release)},
-                         "github.com " + path: dict({"body_file": served}, **(route or {}))})
+        publish(self.server_folder, tag, asset, route, **release_fields)
 
     def api_requests(self):
         try:

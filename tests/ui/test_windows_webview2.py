@@ -12,7 +12,6 @@ Usage: test_windows_webview2.py --program MuvraLoader.exe --runner wine-run
 import argparse
 import glob
 import hashlib
-import json
 import os
 import re
 import shutil
@@ -25,6 +24,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
 import program  # noqa: E402
 import screen  # noqa: E402
 import wine_display  # noqa: E402
+from launcher_namespace import publish  # noqa: E402
 from wine_display import windows_path  # noqa: E402
 
 PROGRAM = None
@@ -34,7 +34,6 @@ UI_FOLDER = os.path.join(os.path.dirname(__file__), "..", "..", "src", "web", "u
 ORIGIN = "https://loader.muvra.invalid/"
 PASS = ("PASS: WebView2 launcher interface loader.html answered the bridge in preview mode.\n")
 FAIL = "FAIL: WebView2 launcher UI test.\n"
-OWNER, NAME = "muvra-app", "muvra"
 HEADERS = {
     ".html": "text/html", ".css": "text/css", ".js": "application/javascript", ".png": "image/png",
 }
@@ -299,21 +298,6 @@ def automated_test_script():
                            "web_launcher.cpp")) as source:
         text = source.read()
     return text.split('R"JS(', 1)[1].split(')JS"', 1)[0]
-
-
-def publish(server_folder, tag, asset):
-    """Serves `asset` as the latest release `tag` of the configured repository."""
-    served = os.path.join(server_folder, tag)
-    with open(served, "wb") as out:
-        out.write(asset)
-    path = f"/{OWNER}/{NAME}/releases/download/{tag}/muvra.exe"
-    release = {"tag_name": tag, "draft": False, "prerelease": False, "assets": [{
-        "name": "muvra.exe", "size": len(asset), "browser_download_url": "https://github.com" + path,
-        "digest": "sha256:" + hashlib.sha256(asset).hexdigest()}]}
-    with open(os.path.join(server_folder, "routes.json"), "w") as out:
-        json.dump({f"api.github.com /repos/{OWNER}/{NAME}/releases/latest":
-                   {"body": json.dumps(release)},
-                   "github.com " + path: {"body_file": served}}, out)
 
 
 if __name__ == "__main__":
