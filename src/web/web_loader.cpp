@@ -81,19 +81,19 @@ void WebLoader::start(bool launch) {
   if (worker_.joinable()) {
     worker_.join();
   }
-  cancelFlag.clear();
-  state_.update([&](nlohmann::json& document) {
-    document["busy"] = true;
-    if (!launch) {
-      document["canLaunch"] = false;
-    }
-  });
-  if (launch) {
-    state_.setPhase("launching", "Opening Muvra with your saved settings...", 0);
-  } else {
-    state_.setPhase("checking", "Checking the latest stable release...", 0);
-  }
   try {
+    cancelFlag.clear();
+    state_.update([&](nlohmann::json& document) {
+      document["busy"] = true;
+      if (!launch) {
+        document["canLaunch"] = false;
+      }
+    });
+    if (launch) {
+      state_.setPhase("launching", "Opening Muvra with your saved settings...", 0);
+    } else {
+      state_.setPhase("checking", "Checking the latest stable release...", 0);
+    }
     worker_ = std::thread([this, launch] { work(launch); });
   } catch (...) {
     // No operation runs: give the page back the state it had.

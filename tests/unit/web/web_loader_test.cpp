@@ -5,11 +5,16 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 #include <vector>
 
 #include "base/failure.h"
 #include "base/path_text.h"
 #include "base/process.h"
+#include "support/allocation_faults.h"
 #include "support/case_name.h"
 #include "support/fake_github.h"
 #include "support/install_faults.h"
@@ -87,9 +92,10 @@ class WebLoaderTest : public ::testing::Test {
 
   // Polls the state, as the page does (without its automatic first check), until the operation
   // has ended; the phases seen, in order.
-  std::vector<std::string> awaitIdle(const std::function<void(const json&)>& onPoll = {}) {
+  std::vector<std::string> awaitIdle(const std::function<void(const json&)>& onPoll = {},
+                                     std::chrono::seconds limit = std::chrono::seconds(60)) {
     std::vector<std::string> phases;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
       const json state = loader->state();
       if (phases.empty() || phases.back() != state["phase"]) {
@@ -253,6 +259,50 @@ TEST_F(WebLoaderTest, CancelWithoutOperationIsForgottenByTheNextStart) {
   EXPECT_EQ(loader->state()["phase"], "idle");
   EXPECT_EQ(checkAndWait().back(), "ready");
 }
+
+#if !defined(_WIN32)
+// How a start ended when one of its allocations failed, as a child process's exit code.
+enum StartOutcome { kRan = 10, kRestored, kTerminated, kChanged, kBusyForGood };
+
+// Whichever allocation of a start fails, the operation either runs or never began: the page must
+// not see a check that is busy for good. Each fault runs in a child process: an allocation that
+// fails in a destructor of the JSON library terminates, and the walk goes on past it.
+TEST_F(WebLoaderTest, AStartThatRunsOutOfMemoryLeavesTheStateAsItWas) {
+  publish("v1", kFirst);
+  const json before = loader->state();
+  const auto walkOn = [](int outcome) { return outcome == kRestored || outcome == kTerminated; };
+  std::vector<int> outcomes;
+  for (int nth = 1; outcomes.empty() || walkOn(outcomes.back()); ++nth) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      std::set_terminate([] { std::_Exit(kTerminated); });
+      bool struck = false;
+      {
+        const testing::FailingAllocation fault(nth);
+        try {
+          window->dispatcher(nextId++, "check_update", json::array());
+        } catch (const std::bad_alloc&) {
+        }
+        struck = fault.struck();
+      }
+      if (!struck) {
+        std::_Exit(kRan);
+      }
+      if (loader->state()["busy"].get<bool>()) {
+        awaitIdle({}, std::chrono::seconds(10));
+        std::_Exit(loader->state()["busy"].get<bool>() ? kBusyForGood : kRan);
+      }
+      std::_Exit(loader->state() == before ? kRestored : kChanged);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    outcomes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status));
+  }
+  EXPECT_EQ(outcomes.back(), kRan) << "allocation " << outcomes.size();
+  EXPECT_GT(std::count(outcomes.begin(), outcomes.end(), kRestored), 0);
+}
+#endif
 
 TEST_F(WebLoaderTest, UnknownMethodIsRefused) {
   EXPECT_EQ(refusal("minimize_all"), "Unknown launcher action.");
