@@ -136,7 +136,7 @@ struct WebWindow::Host : WebWindowHostBase {
   void createController();
   static void compileFilter(std::unique_ptr<FilterStep> step);
   void controllerReady(WebKitUserContentFilter* filter, GError* error);
-  bool createView();
+  void createView(WebKitUserContentFilter* filter);
   void reportFailure(std::string_view stage, std::uint32_t code);
   void restart();
   void navigate(const std::string& page);
@@ -420,10 +420,6 @@ void WebWindow::Host::createController() {
     reportFailure("Create controller callback", kFailed);
     return;
   }
-  if (!createView()) {
-    reportFailure("Get browser view", kFailed);
-    return;
-  }
   const std::filesystem::path folder = startup.profileFolder / "content-filters";
   auto* step =
       new FilterStep{alive, this,
@@ -476,14 +472,12 @@ void WebWindow::Host::controllerReady(WebKitUserContentFilter* filter, GError* e
     reportFailure("Create controller callback", kFailed);
     return;
   }
-  webkit_user_content_manager_add_filter(content.get(), filter);
-  navigate(startPage);
+  createView(filter);
 }
 
-// The view, without its content filter yet. A load the navigation guard refuses starts its web
-// process at once, while the filter is loaded or compiled; nothing loads before the filter is in.
-bool WebWindow::Host::createView() {
+void WebWindow::Host::createView(WebKitUserContentFilter* filter) {
   content.reset(webkit_user_content_manager_new());
+  webkit_user_content_manager_add_filter(content.get(), filter);
   WebKitUserScript* script =
       webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                              WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
@@ -505,7 +499,8 @@ bool WebWindow::Host::createView() {
   view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                  "user-content-manager", content.get(), nullptr));
   if (view == nullptr) {
-    return false;
+    reportFailure("Get browser view", kFailed);
+    return;
   }
   WebKitSettings* settings = webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view));
   webkit_settings_set_enable_developer_extras(settings, FALSE);
@@ -559,8 +554,7 @@ bool WebWindow::Host::createView() {
   gtk_stack_add_named(GTK_STACK(stack), view, "view");
   gtk_widget_show(view);
   gtk_stack_set_visible_child(GTK_STACK(stack), splash);
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), interfaceOrigin().c_str());  // refused
-  return true;
+  navigate(startPage);
 }
 
 void WebWindow::Host::navigate(const std::string& page) {
