@@ -1,6 +1,5 @@
 #include "app/web_launcher.h"
 
-#include <chrono>
 #include <iostream>
 #include <memory>
 #include <optional>

@@ -1,11 +1,12 @@
 // Opens the real launcher window in preview mode and runs a probe in each page it loads: new
 // windows, permissions and navigations the page must not get, then the one allowed navigation,
 // whose first attempt the probe stops. Prints each finding as one JSON line; ends after "done",
-// when the window closes, or after 90 s.
+// when the window closes, or after 90 s; after "done" it waits for its input to close.
 #include <webkit2/webkit2.h>
 
 #include <chrono>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -143,5 +144,9 @@ int main() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   loader.shutdown();
+  if (done) {
+    // Stays, with its display, until the test has finished looking and closes the input.
+    std::cin.ignore(std::numeric_limits<std::streamsize>::max());
+  }
   return done ? 0 : 1;
 }

@@ -45,9 +45,10 @@ class WindowProbeTest(unittest.TestCase):
         copy = program.Program(executable, None).copy_into(folder)
         environment = dict(os.environ, MUVRA_WEBVIEW2_PROFILE_ROOT=os.path.join(folder, "profiles"))
         process = subprocess.Popen(screen.xvfb_command(None, [copy]), env=environment, text=True,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, start_new_session=True)
         self.addCleanup(process.stdout.close)
+        self.addCleanup(process.stdin.close)
         self.addCleanup(program.end_process_group, process)
         return copy, process
 
@@ -64,6 +65,8 @@ class WindowProbeTest(unittest.TestCase):
             elif finding == ["contextmenu"]:
                 # The page saw the click; a menu would have been asked for before this report.
                 self.assertEqual(open_menus(pid), set(), "a context menu opened")
+            elif finding == ["done"]:
+                probe.stdin.close()  # the probe, and its display, stay until this
         self.assertEqual(probe.wait(timeout=60), 0)
         refused = [f for f in findings if f[0] == "navigate"]
         self.assertEqual(refused, [["navigate", target, False] for target in (
