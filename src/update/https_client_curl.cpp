@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "base/failure.h"
+#include "base/shared_library.h"
 #include "update/https_client.h"
 #include "update/https_client_testing.h"
 #include "update/system_proxy.h"
@@ -25,16 +26,61 @@ constexpr int kMostRedirects = 10;  // as WinHTTP
 std::mutex transportLock;
 testing::HttpsTestTransport testTransport;
 
+// libcurl, loaded and initialised with the first request: the window starts without it and the
+// libraries it links.
+struct Curl {
+  Curl() {
+    library.bind(globalInit, "curl_global_init");
+    library.bind(easyInit, "curl_easy_init");
+    library.bind(easySetopt, "curl_easy_setopt");
+    library.bind(easyGetinfo, "curl_easy_getinfo");
+    library.bind(easyCleanup, "curl_easy_cleanup");
+    library.bind(slistAppend, "curl_slist_append");
+    library.bind(slistFreeAll, "curl_slist_free_all");
+    library.bind(multiInit, "curl_multi_init");
+    library.bind(multiAddHandle, "curl_multi_add_handle");
+    library.bind(multiRemoveHandle, "curl_multi_remove_handle");
+    library.bind(multiPerform, "curl_multi_perform");
+    library.bind(multiPoll, "curl_multi_poll");
+    library.bind(multiInfoRead, "curl_multi_info_read");
+    library.bind(multiCleanup, "curl_multi_cleanup");
+    if (globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      throw OperationFailure("Could not create HTTPS request.");
+    }
+  }
+
+  SharedLibrary library{"libcurl.so.4", "libcurl4"};
+  decltype(&curl_global_init) globalInit;
+  decltype(&curl_easy_init) easyInit;
+  decltype(&curl_easy_setopt) easySetopt;
+  decltype(&curl_easy_getinfo) easyGetinfo;
+  decltype(&curl_easy_cleanup) easyCleanup;
+  decltype(&curl_slist_append) slistAppend;
+  decltype(&curl_slist_free_all) slistFreeAll;
+  decltype(&curl_multi_init) multiInit;
+  decltype(&curl_multi_add_handle) multiAddHandle;
+  decltype(&curl_multi_remove_handle) multiRemoveHandle;
+  decltype(&curl_multi_perform) multiPerform;
+  decltype(&curl_multi_poll) multiPoll;
+  decltype(&curl_multi_info_read) multiInfoRead;
+  decltype(&curl_multi_cleanup) multiCleanup;
+};
+
+const Curl& curl() {
+  static const Curl loaded;
+  return loaded;
+}
+
 struct CurlDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+  void operator()(CURL* handle) const { curl().easyCleanup(handle); }
 };
 struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { curl().slistFreeAll(list); }
 };
 using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
 void append(Slist& list, const std::string& line) {
-  curl_slist* extended = curl_slist_append(list.get(), line.c_str());
+  curl_slist* extended = curl().slistAppend(list.get(), line.c_str());
   if (extended == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
@@ -44,7 +90,7 @@ void append(Slist& list, const std::string& line) {
 
 // One transfer: what the callbacks learn and the failure that stopped it.
 struct Transfer {
-  CURL* curl;
+  CURL* handle;
   std::uint64_t limit;
   const CancellationFlag& cancel;
   const ChunkSink& sink;
@@ -58,7 +104,7 @@ struct Transfer {
 
   long status() const {
     long code = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl().easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &code);
     return code;
   }
 
@@ -144,24 +190,25 @@ void finish(CURLcode result, Transfer& transfer) {
 }
 
 struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { curl().multiCleanup(multi); }
 };
 
 // Runs the transfer until it ends; the flag and WinHTTP's receive time-out (8 s without a byte)
 // are looked at every 100 ms whatever the network does. Returns curl's result.
-CURLcode perform(CURL* curl, Transfer& transfer) {
-  const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK) {
+CURLcode perform(CURL* handle, Transfer& transfer) {
+  const Curl& api = curl();
+  const std::unique_ptr<CURLM, MultiDeleter> multi(api.multiInit());
+  if (!multi || api.multiAddHandle(multi.get(), handle) != CURLM_OK) {
     throw OperationFailure("Could not create HTTPS request.");
   }
   struct Detach {
     CURLM* multi;
-    CURL* curl;
-    ~Detach() { curl_multi_remove_handle(multi, curl); }
-  } detach{multi.get(), curl};
+    CURL* handle;
+    ~Detach() { curl().multiRemoveHandle(multi, handle); }
+  } detach{multi.get(), handle};
   transfer.lastHeard = std::chrono::steady_clock::now();
   for (int running = 1; running != 0;) {
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+    if (api.multiPerform(multi.get(), &running) != CURLM_OK) {
       throw OperationFailure(kCannotReach);
     }
     if (running == 0) {
@@ -173,15 +220,13 @@ CURLcode perform(CURL* curl, Transfer& transfer) {
     if (std::chrono::steady_clock::now() - transfer.lastHeard > kReceiveTimeout) {
       throw OperationFailure(transfer.responseStarted ? kInterrupted : kCannotReach);
     }
-    curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+    api.multiPoll(multi.get(), nullptr, 0, 100, nullptr);
   }
   int left = 0;
-  const CURLMsg* message = curl_multi_info_read(multi.get(), &left);
+  const CURLMsg* message = api.multiInfoRead(multi.get(), &left);
   return message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
                                                             : CURLE_RECV_ERROR;
 }
-
-std::once_flag curlInitialised;
 
 }  // namespace
 
@@ -200,12 +245,12 @@ void httpsGet(std::string_view url,
   if (!target) {
     throw OperationFailure("Only HTTPS downloads on port 443 are supported.");
   }
-  std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) {
+  const Curl& api = curl();
+  const std::unique_ptr<CURL, CurlDeleter> request(api.easyInit());
+  if (!request) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  Transfer transfer{curl.get(), byteLimit, cancel, sink, 0, false, false, false, false, nullptr};
+  Transfer transfer{request.get(), byteLimit, cancel, sink, 0, false, false, false, false, nullptr};
   Slist headers;
   append(headers, "Accept: application/vnd.github+json");
   append(headers, "X-GitHub-Api-Version: 2026-03-10");
@@ -219,24 +264,24 @@ void httpsGet(std::string_view url,
       append(connectTo, host + ":443:127.0.0.1:" + std::to_string(port));
     }
   }
-  CURL* c = curl.get();
+  CURL* c = request.get();
   bool configured =
-      curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_USERAGENT, "MuvraLoader/1.0") == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_USERAGENT, "MuvraLoader/1.0") == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
       // Name resolution and connecting, 5 s each in WinHTTP, together here.
-      curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBlockSize)) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK &&
-      curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBlockSize)) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK &&
+      api.easySetopt(c, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
       (connectTo == nullptr ||
-       curl_easy_setopt(c, CURLOPT_CONNECT_TO, connectTo.get()) == CURLE_OK) &&
-      (caFile.empty() || curl_easy_setopt(c, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK);
+       api.easySetopt(c, CURLOPT_CONNECT_TO, connectTo.get()) == CURLE_OK) &&
+      (caFile.empty() || api.easySetopt(c, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK);
   if (!configured) {
     throw OperationFailure("Could not create HTTPS request.");
   }
@@ -245,8 +290,8 @@ void httpsGet(std::string_view url,
   std::string address(url);
   for (int redirects = 0;; ++redirects) {
     const std::string proxy = systemProxyFor(address);
-    if (curl_easy_setopt(c, CURLOPT_URL, address.c_str()) != CURLE_OK ||
-        curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str()) != CURLE_OK) {
+    if (api.easySetopt(c, CURLOPT_URL, address.c_str()) != CURLE_OK ||
+        api.easySetopt(c, CURLOPT_PROXY, proxy.c_str()) != CURLE_OK) {
       throw OperationFailure("Could not create HTTPS request.");
     }
     if (cancel.isSet()) {
@@ -263,7 +308,7 @@ void httpsGet(std::string_view url,
       return;
     }
     char* next = nullptr;
-    curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &next);
+    api.easyGetinfo(c, CURLINFO_REDIRECT_URL, &next);
     if (redirects == kMostRedirects || next == nullptr ||
         !std::string_view(next).starts_with("https://")) {
       throw OperationFailure(kCannotReach);

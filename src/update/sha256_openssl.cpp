@@ -8,14 +8,40 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "base/shared_library.h"
 #include "base/unique_handle.h"
 #include "update/sha256.h"
 
 namespace muvra {
 namespace {
 
+// OpenSSL's digest functions, loaded on the first hash: the window starts without OpenSSL.
+struct Crypto {
+  Crypto() {
+    library.bind(newContext, "EVP_MD_CTX_new");
+    library.bind(freeContext, "EVP_MD_CTX_free");
+    library.bind(sha256, "EVP_sha256");
+    library.bind(digestInit, "EVP_DigestInit_ex");
+    library.bind(digestUpdate, "EVP_DigestUpdate");
+    library.bind(digestFinal, "EVP_DigestFinal_ex");
+  }
+
+  SharedLibrary library{"libcrypto.so.3", "libssl3"};
+  decltype(&EVP_MD_CTX_new) newContext;
+  decltype(&EVP_MD_CTX_free) freeContext;
+  decltype(&EVP_sha256) sha256;
+  decltype(&EVP_DigestInit_ex) digestInit;
+  decltype(&EVP_DigestUpdate) digestUpdate;
+  decltype(&EVP_DigestFinal_ex) digestFinal;
+};
+
+const Crypto& crypto() {
+  static const Crypto loaded;
+  return loaded;
+}
+
 struct DigestContextDeleter {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+  void operator()(EVP_MD_CTX* context) const { crypto().freeContext(context); }
 };
 
 struct FdTraits {
@@ -41,11 +67,12 @@ ssize_t readRetrying(int fd, std::uint8_t* buffer, std::size_t size) {
 }  // namespace
 
 std::string sha256File(const std::filesystem::path& path) {
-  std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
+  const Crypto& api = crypto();
+  std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(api.newContext());
   if (!context) {
     throw OperationFailure("SHA-256 initialization failed.");
   }
-  if (EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+  if (api.digestInit(context.get(), api.sha256(), nullptr) != 1) {
     throw OperationFailure("SHA-256 creation failed.");
   }
   const UniqueHandle<FdTraits> file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -61,13 +88,13 @@ std::string sha256File(const std::filesystem::path& path) {
     if (count == 0) {
       break;
     }
-    if (EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(count)) != 1) {
+    if (api.digestUpdate(context.get(), block.data(), static_cast<std::size_t>(count)) != 1) {
       throw OperationFailure("SHA-256 update failed.");
     }
   }
   std::array<std::uint8_t, 32> digest{};
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size()) {
+  if (api.digestFinal(context.get(), digest.data(), &length) != 1 || length != digest.size()) {
     throw OperationFailure("SHA-256 verification failed.");
   }
   return hexDigest(digest);

@@ -4,14 +4,47 @@
 #include <memory>
 #include <string_view>
 
+#include "base/failure.h"
+#include "base/shared_library.h"
 #include "update/system_proxy.h"
 
 namespace muvra {
 
 namespace {
 
+// libproxy, loaded with the first question (it loads modules of its own) and kept with one
+// factory for the process. The factory's questions are serialised by libproxy, and each reads
+// the configuration afresh.
+struct Libproxy {
+  Libproxy() {
+    library.bind(newFactory, "px_proxy_factory_new");
+    library.bind(getProxies, "px_proxy_factory_get_proxies");
+    library.bind(freeProxies, "px_proxy_factory_free_proxies");
+    factory = newFactory();
+  }
+
+  SharedLibrary library{"libproxy.so.1", "libproxy1v5"};
+  decltype(&px_proxy_factory_new) newFactory;
+  decltype(&px_proxy_factory_get_proxies) getProxies;
+  decltype(&px_proxy_factory_free_proxies) freeProxies;
+  pxProxyFactory* factory = nullptr;
+};
+
+// Null when libproxy is missing or makes no factory: then every address goes direct, as with
+// WinHTTP when automatic configuration fails.
+const Libproxy* libproxy() {
+  static const Libproxy* const loaded = []() -> const Libproxy* {
+    try {
+      return new Libproxy;  // kept for the process, like the library
+    } catch (const OperationFailure&) {
+      return nullptr;
+    }
+  }();
+  return loaded != nullptr && loaded->factory != nullptr ? loaded : nullptr;
+}
+
 struct ListDeleter {
-  void operator()(char** proxies) const { px_proxy_factory_free_proxies(proxies); }
+  void operator()(char** proxies) const { libproxy()->freeProxies(proxies); }
 };
 
 // What curl can tunnel through; libproxy may also name others (ftp://), which are passed over.
@@ -29,14 +62,11 @@ bool usable(std::string_view proxy) {
 }  // namespace
 
 std::string systemProxyFor(const std::string& url) {
-  // One factory for the process: making one loads libproxy's modules. Its questions are
-  // serialised by libproxy, and each reads the configuration afresh.
-  static pxProxyFactory* const factory = px_proxy_factory_new();
-  if (factory == nullptr) {
+  const Libproxy* const api = libproxy();
+  if (api == nullptr) {
     return {};
   }
-  const std::unique_ptr<char*, ListDeleter> proxies(
-      px_proxy_factory_get_proxies(factory, url.c_str()));
+  const std::unique_ptr<char*, ListDeleter> proxies(api->getProxies(api->factory, url.c_str()));
   for (char** proxy = proxies.get(); proxy != nullptr && *proxy != nullptr; ++proxy) {
     const std::string_view choice(*proxy);
     if (choice == "direct://") {
