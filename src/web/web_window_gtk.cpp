@@ -55,6 +55,11 @@ constexpr const char* kBridgeScript = R"JS((function () {
   Object.defineProperty(window, '__muvraDeliver', { value: deliver });
 })();)JS";
 
+// The pages name the Windows interface fonts first, which Linux does not have: looking each up
+// and missing it costs the web process about 20 ms of every start. Their fallback, the system's
+// sans-serif, is set directly.
+constexpr const char* kSystemFontSheet = "body { font-family: sans-serif !important; }";
+
 template <typename T>
 struct GObjectDeleter {
   void operator()(T* object) const {
@@ -483,6 +488,11 @@ void WebWindow::Host::createView(WebKitUserContentFilter* filter) {
                              WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content.get(), script);
   webkit_user_script_unref(script);
+  WebKitUserStyleSheet* font =
+      webkit_user_style_sheet_new(kSystemFontSheet, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                  WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+  webkit_user_content_manager_add_style_sheet(content.get(), font);
+  webkit_user_style_sheet_unref(font);
   g_signal_connect(content.get(), "script-message-with-reply-received::muvra",
                    G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* message,
                                   WebKitScriptMessageReply* reply, Host* host) -> gboolean {
