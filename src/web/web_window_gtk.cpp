@@ -184,7 +184,6 @@ bool WebWindow::Host::createWindow() {
     std::cerr << "Muvra Loader: no display is available for the launcher window.\n";
     return false;
   }
-  g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
   window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), "Muvra");
   gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
