@@ -79,16 +79,6 @@ def wait_until(condition, limit=60):
         time.sleep(0.02)
 
 
-def ready_log(profiles):
-    if not os.path.isdir(profiles):
-        return False
-    for name in os.listdir(profiles):
-        if name.endswith("-startup.log"):
-            with open(os.path.join(profiles, name)) as log:
-                return log.read().count("stage=Ready")
-    return False
-
-
 def measure(command, environment, ready, seconds):
     """Seconds to ready, CPU share at rest and resident KiB at rest of one program."""
     started = time.monotonic()
@@ -107,16 +97,31 @@ def measure(command, environment, ready, seconds):
         process.wait(timeout=30)
 
 
+def ready_ticks(profiles):
+    """The times of the "Ready" lines in the launcher's start-up log: its clock is the
+    monotonic clock in milliseconds, as Python's time.monotonic."""
+    if not os.path.isdir(profiles):
+        return []
+    for name in os.listdir(profiles):
+        if name.endswith("-startup.log"):
+            with open(os.path.join(profiles, name)) as log:
+                return [int(line.split()[0]) / 1000 for line in log if "stage=Ready" in line]
+    return []
+
+
 def startup_time(launcher, environment, profiles):
+    """Process start to the launcher's new "Ready" line, as the line's own time says (the log
+    is only polled, so the time it is found at comes later)."""
+    count = len(ready_ticks(profiles))
     started = time.monotonic()
     process = subprocess.Popen([launcher, "--web-preview"], env=environment,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    count = ready_log(profiles) or 0
-    wait_until(lambda: (ready_log(profiles) or 0) > count)
-    elapsed = time.monotonic() - started
-    process.terminate()
-    process.wait(timeout=30)
-    return elapsed
+    try:
+        wait_until(lambda: len(ready_ticks(profiles)) > count)
+        return ready_ticks(profiles)[count] - started
+    finally:
+        process.terminate()
+        process.wait(timeout=30)
 
 
 def reference_startup_time(reference, environment):
@@ -168,9 +173,9 @@ def run(launcher, reference, seconds=10, rounds=3):
             record("reference_memory_kib", memory)
             record("warm", startup_time(copy, environment, profiles))
             record("reference_warm_load", reference_startup_time(reference, environment))
-            earlier = ready_log(profiles) or 0  # the start-up runs' lines are in the log too
+            earlier = len(ready_ticks(profiles))  # the start-up runs' lines are in the log too
             _, cpu, memory = measure([copy], environment,
-                                     lambda p: (ready_log(profiles) or 0) > earlier, seconds)
+                                     lambda p: len(ready_ticks(profiles)) > earlier, seconds)
             record("cpu", cpu)
             record("memory_kib", memory)
             _, cpu, _ = measure([reference, "--bridge"], environment, page_loaded, seconds)
