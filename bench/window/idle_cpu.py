@@ -10,7 +10,8 @@ set size at the end of that time. The reference runs three ways: a bare page on 
 same page polling a bridge call every 350 ms on gtk_main (--bridge), the least the launcher's
 polling page can cost; and the bare page on a 10 ms loop (--polling). Start-up is process start
 to the launcher's "Ready" log line, with a fresh and a reused profile, against process start to
-the bare page's first load with fresh and with reused browser data.
+the bare page's first load with fresh and with reused browser data; each round measures several.
+A program counts as ended once WebKit's processes have ended too, before the next one starts.
 """
 import os
 import shutil
@@ -71,6 +72,25 @@ def resident_kib(root):
     return total
 
 
+def stop(process):
+    """Ends a program and waits for its WebKit processes too, which end after it: the next
+    program must not start while they are still tearing down."""
+    helpers = [pid for pid in descendants(process.pid) if pid != process.pid]
+    process.terminate()
+    process.wait(timeout=30)
+    wait_until(lambda: not any(running(pid) for pid in helpers))
+
+
+def running(pid):
+    """Whether the process exists and has not ended (an ended one awaiting its parent counts as
+    ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
 def wait_until(condition, limit=60):
     deadline = time.monotonic() + limit
     while not condition():
@@ -93,8 +113,7 @@ def measure(command, environment, ready, seconds):
         share = cpu_seconds_since(before, process.pid) / seconds
         return loaded, share, resident_kib(process.pid)
     finally:
-        process.terminate()
-        process.wait(timeout=30)
+        stop(process)
 
 
 def ready_ticks(profiles):
@@ -120,8 +139,7 @@ def startup_time(launcher, environment, profiles):
         wait_until(lambda: len(ready_ticks(profiles)) > count)
         return ready_ticks(profiles)[count] - started
     finally:
-        process.terminate()
-        process.wait(timeout=30)
+        stop(process)
 
 
 def reference_startup_time(reference, environment):
@@ -132,8 +150,7 @@ def reference_startup_time(reference, environment):
         wait_until(lambda: process.stdout.readline().strip() == "READY")
         return time.monotonic() - started
     finally:
-        process.terminate()
-        process.wait(timeout=30)
+        stop(process)
 
 
 def median(values):
@@ -141,9 +158,9 @@ def median(values):
     return ordered[len(ordered) // 2]
 
 
-def run(launcher, reference, seconds=10, rounds=3):
+def run(launcher, reference, seconds=10, rounds=3, starts=3):
     """Every figure of the window, as a dictionary: medians of `rounds` rounds, in each of which
-    the programs take turns."""
+    the programs take turns; every round measures `starts` start-ups of each kind."""
     display = ":97"
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                             stderr=subprocess.DEVNULL)
@@ -157,22 +174,23 @@ def run(launcher, reference, seconds=10, rounds=3):
         copy = os.path.join(work, os.path.basename(launcher))
         shutil.copy2(launcher, copy)
         page_loaded = lambda p: p.stdout.readline().strip() == "READY"
+        profiles = os.path.join(work, "profiles")
+        data = os.path.join(work, "data")
+        environment = dict(os.environ, DISPLAY=display, GTK_OVERLAY_SCROLLING="0",
+                           MUVRA_WEBVIEW2_PROFILE_ROOT=profiles, XDG_DATA_HOME=data)
         for _ in range(rounds):
-            # Each round starts both programs' browser data afresh: the launcher's profile and
-            # the bare page's default data folder under XDG_DATA_HOME.
-            profiles = os.path.join(work, "profiles")
-            data = os.path.join(work, "data")
-            for folder in (profiles, data):
-                shutil.rmtree(folder, ignore_errors=True)
-            environment = dict(os.environ, DISPLAY=display, GTK_OVERLAY_SCROLLING="0",
-                               MUVRA_WEBVIEW2_PROFILE_ROOT=profiles, XDG_DATA_HOME=data)
-            record("cold", startup_time(copy, environment, profiles))
-            loaded, cpu, memory = measure([reference], environment, page_loaded, seconds)
-            record("reference_load", loaded)
+            for _ in range(starts):
+                # Both programs' browser data start afresh: the launcher's profile and the bare
+                # page's default data folder under XDG_DATA_HOME.
+                for folder in (profiles, data):
+                    shutil.rmtree(folder, ignore_errors=True)
+                record("cold", startup_time(copy, environment, profiles))
+                record("reference_load", reference_startup_time(reference, environment))
+                record("warm", startup_time(copy, environment, profiles))
+                record("reference_warm_load", reference_startup_time(reference, environment))
+            _, cpu, memory = measure([reference], environment, page_loaded, seconds)
             record("reference_cpu", cpu)
             record("reference_memory_kib", memory)
-            record("warm", startup_time(copy, environment, profiles))
-            record("reference_warm_load", reference_startup_time(reference, environment))
             earlier = len(ready_ticks(profiles))  # the start-up runs' lines are in the log too
             _, cpu, memory = measure([copy], environment,
                                      lambda p: len(ready_ticks(profiles)) > earlier, seconds)
