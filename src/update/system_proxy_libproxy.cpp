@@ -33,14 +33,14 @@ struct Libproxy {
 // Null when libproxy is missing or makes no factory: then every address goes direct, as with
 // WinHTTP when automatic configuration fails.
 const Libproxy* libproxy() {
-  static const Libproxy* const loaded = []() -> const Libproxy* {
+  static const std::unique_ptr<const Libproxy> loaded = []() -> std::unique_ptr<const Libproxy> {
     try {
-      return new Libproxy;  // kept for the process, like the library
+      return std::make_unique<const Libproxy>();
     } catch (const OperationFailure&) {
       return nullptr;
     }
   }();
-  return loaded != nullptr && loaded->factory != nullptr ? loaded : nullptr;
+  return loaded != nullptr && loaded->factory != nullptr ? loaded.get() : nullptr;
 }
 
 struct ListDeleter {
