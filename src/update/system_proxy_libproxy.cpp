@@ -20,13 +20,22 @@ struct Libproxy {
     library.bind(newFactory, "px_proxy_factory_new");
     library.bind(getProxies, "px_proxy_factory_get_proxies");
     library.bind(freeProxies, "px_proxy_factory_free_proxies");
+    library.bind(freeFactory, "px_proxy_factory_free");
     factory = newFactory();
   }
+  ~Libproxy() {
+    if (factory != nullptr) {
+      freeFactory(factory);
+    }
+  }
+  Libproxy(const Libproxy&) = delete;
+  Libproxy& operator=(const Libproxy&) = delete;
 
   SharedLibrary library{"libproxy.so.1", "libproxy1v5"};
   decltype(&px_proxy_factory_new) newFactory;
   decltype(&px_proxy_factory_get_proxies) getProxies;
   decltype(&px_proxy_factory_free_proxies) freeProxies;
+  decltype(&px_proxy_factory_free) freeFactory;
   pxProxyFactory* factory = nullptr;
 };
 
