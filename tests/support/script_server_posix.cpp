@@ -1,6 +1,7 @@
 #include "support/script_server_posix.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,8 +21,13 @@ int startScriptServer(const std::vector<std::string>& arguments, int& pid) {
     command.push_back(const_cast<char*>(argument.c_str()));
   }
   command.push_back(nullptr);
+  const pid_t parent = ::getpid();
   pid = ::fork();
   if (pid == 0) {
+    // The server ends with the test binary, also one that aborts before stopping it.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
+      ::_exit(127);
+    }
     ::dup2(output[1], STDOUT_FILENO);
     ::close(output[0]);
     ::close(output[1]);
