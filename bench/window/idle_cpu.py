@@ -142,12 +142,17 @@ def startup_time(launcher, environment, profiles):
         stop(process)
 
 
+def page_loaded(process):
+    """Whether the reference program has said its page is loaded."""
+    return process.stdout.readline().strip() == "READY"
+
+
 def reference_startup_time(reference, environment):
     started = time.monotonic()
     process = subprocess.Popen([reference], env=environment, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True)
     try:
-        wait_until(lambda: process.stdout.readline().strip() == "READY")
+        wait_until(lambda: page_loaded(process))
         return time.monotonic() - started
     finally:
         stop(process)
@@ -173,7 +178,6 @@ def run(launcher, reference, seconds=10, rounds=3, starts=3):
         wait_until(lambda: os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"))
         copy = os.path.join(work, os.path.basename(launcher))
         shutil.copy2(launcher, copy)
-        page_loaded = lambda p: p.stdout.readline().strip() == "READY"
         profiles = os.path.join(work, "profiles")
         data = os.path.join(work, "data")
         environment = dict(os.environ, DISPLAY=display, GTK_OVERLAY_SCROLLING="0",
