@@ -30,6 +30,7 @@
   var checkButton = byId('checkBtn');
   var cancelButton = byId('cancelBtn');
   var inFlight = false;
+  var drawn = null;  // the state on screen; null once something else has written the message
 
   // Writes only what changed, so an unchanged state costs the page no layout or paint.
   function setText(element, text) {
@@ -48,7 +49,25 @@
     return s.busy ? 'Working\u2026' : '';
   }
 
+  // Whether two states have the same members with the same values (all of them are plain values).
+  function sameState(a, b) {
+    if (!a || !b) return false;
+    var keys = Object.keys(a);
+    if (keys.length !== Object.keys(b).length) return false;
+    for (var i = 0; i < keys.length; i++) {
+      if (a[keys[i]] !== b[keys[i]]) return false;
+    }
+    return true;
+  }
+
+  function showFailure(error) {
+    drawn = null;
+    message.textContent = error.message;
+  }
+
+  // An unchanged state costs one comparison: the page reads nothing back from the document.
   function draw(s) {
+    if (sameState(s, drawn)) return;
     setText(title, Object.prototype.hasOwnProperty.call(TITLES, s.phase) ? TITLES[s.phase] : 'Muvra');
     setText(message, s.message || '');
     setText(latest, s.latestVersion || 'Not checked');
@@ -62,6 +81,7 @@
     setText(badge, s.busy ? 'Working' : (s.canLaunch ? 'Ready' : 'Launcher'));
     var state = s.phase === 'error' ? 'error' : (s.canLaunch ? 'ready' : 'connecting');
     if (badge.dataset.state !== state) badge.dataset.state = state;
+    drawn = s;
   }
 
   function refresh() {
@@ -69,9 +89,7 @@
       return Promise.resolve();
     }
     inFlight = true;
-    return window.muvra.call('get_loader_state').then(draw, function (error) {
-      message.textContent = error.message;
-    }).catch(function () {
+    return window.muvra.call('get_loader_state').then(draw, showFailure).catch(function () {
       // A state that cannot be drawn is skipped; the next poll draws the next one.
     }).then(function () {
       inFlight = false;
@@ -80,9 +98,7 @@
 
   function bindAction(button, method) {
     button.addEventListener('click', function () {
-      window.muvra.call(method).catch(function (error) {
-        message.textContent = error.message;
-      }).then(refresh);
+      window.muvra.call(method).catch(showFailure).then(refresh);
     });
   }
 
