@@ -5,8 +5,8 @@ and its start-up time.
 Usage: bench/window/idle_cpu.py LAUNCHER REFERENCE [seconds]
 All run under one Xvfb, taking turns, and each figure is the median of its rounds. CPU is the
 user + system time of each program and all its descendants (WebKit's web and network processes)
-over the same number of seconds once its page has loaded; memory is their summed proportional
-set size at the end of that time. The reference runs three ways: a bare page on gtk_main; the
+over the same number of seconds once its page has loaded, every program kept on one CPU; memory
+is their summed proportional set size at the end of that time. The reference runs three ways: a bare page on gtk_main; the
 same page polling a bridge call every 350 ms on gtk_main (--bridge), the least the launcher's
 polling page can cost; and the bare page on a 10 ms loop (--polling). Start-up is process start
 to the launcher's "Ready" log line, with a fresh and a reused profile, against process start to
@@ -99,11 +99,20 @@ def wait_until(condition, limit=60):
         time.sleep(0.02)
 
 
+def on_one_cpu():
+    """Keeps the calling process, and every process it starts, on one CPU. On a virtual machine
+    the same wake-ups across CPUs cost the kernel several times more in some spells than in
+    others, by where the scheduler happens to have put each thread; on one CPU an idle figure is
+    the program's own work."""
+    os.sched_setaffinity(0, {max(os.sched_getaffinity(0))})
+
+
 def measure(command, environment, ready, seconds):
-    """Seconds to ready, CPU share at rest and resident KiB at rest of one program."""
+    """Seconds to ready, CPU share at rest and resident KiB at rest of one program, run on one
+    CPU."""
     started = time.monotonic()
     process = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, text=True)
+                               stderr=subprocess.DEVNULL, text=True, preexec_fn=on_one_cpu)
     try:
         wait_until(lambda: ready(process))
         loaded = time.monotonic() - started
