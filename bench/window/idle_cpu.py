@@ -134,7 +134,8 @@ def measure(commands, environment, readies, seconds):
         return shares, resident_kib(processes[0].pid)
     finally:
         for process in processes:
-            stop(process)
+            if process.returncode is None:  # an ended one's number may belong to another now
+                stop(process)
 
 
 def ready_ticks(profiles):
