@@ -109,11 +109,6 @@ def on_one_cpu():
     os.sched_setaffinity(0, {max(os.sched_getaffinity(0))})
 
 
-def start_on_one_cpu(command, environment):
-    return subprocess.Popen(command, env=environment, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, text=True, preexec_fn=on_one_cpu)
-
-
 def measure(commands, environment, readies, seconds):
     """CPU shares at rest of programs running side by side on one CPU over the same seconds, so
     that a slow spell of the machine falls on all of them; and the resident KiB of the first once
@@ -121,7 +116,8 @@ def measure(commands, environment, readies, seconds):
     processes = []
     try:
         for command, ready in zip(commands, readies):
-            process = start_on_one_cpu(command, environment)
+            process = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, text=True, preexec_fn=on_one_cpu)
             processes.append(process)
             wait_until(lambda: ready(process))
         time.sleep(1)  # let the first paint and WebKit's start-up work settle
