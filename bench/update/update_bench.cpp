@@ -33,6 +33,7 @@ class NoWindow : public muvra::LauncherWindow {
   void setDispatcher(muvra::Dispatcher) override {}
   bool open(const std::string&) override { return true; }
   void replyResult(std::int32_t, const json&) override {}
+  void replySerializedResult(std::int32_t, std::string_view) override {}
 };
 
 struct Release {

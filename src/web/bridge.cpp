@@ -6,12 +6,8 @@
 
 namespace muvra {
 
-std::string serializeForPageUtf8(const nlohmann::json& value) {
+std::string serializeForPage(const nlohmann::json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
-}
-
-std::u16string serializeForPage(const nlohmann::json& value) {
-  return utf8ToUtf16(serializeForPageUtf8(value));
 }
 
 bool isAcceptedSender(std::string_view source) {
@@ -31,10 +27,20 @@ std::optional<std::int32_t> requestId(const nlohmann::json& message) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
 }
 
-void BridgeHost::onWebMessage(const std::optional<std::string>& source,
-                              const std::optional<std::string>& text) {
-  if (!source || !isAcceptedSender(*source) || !text ||
-      utf16Length(sanitizeUtf8(*text)) > kMaximumMessageUnits) {
+namespace {
+
+// Every UTF-16 unit comes from at least one byte (an ill-formed one becomes one U+FFFD), so a
+// text of no more bytes than the limit needs no counting.
+bool withinMessageLimit(std::string_view text) {
+  return text.size() <= kMaximumMessageUnits ||
+         utf16Length(sanitizeUtf8(text)) <= kMaximumMessageUnits;
+}
+
+}  // namespace
+
+void BridgeHost::onWebMessage(std::optional<std::string_view> source,
+                              std::optional<std::string_view> text) {
+  if (!source || !isAcceptedSender(*source) || !text || !withinMessageLimit(*text)) {
     return;
   }
   const nlohmann::json message = nlohmann::json::parse(*text, nullptr, false, false);
@@ -64,8 +70,9 @@ void BridgeHost::answerFailure(std::int32_t id, const std::string& text) {
 
 void BridgeHost::handleRequest(std::int32_t id, const nlohmann::json& request) {
   const std::string method = request.at("method").get<std::string>();
+  static const nlohmann::json kNoParams = nlohmann::json::array();
   const auto found = request.find("params");
-  const nlohmann::json params = found != request.end() ? *found : nlohmann::json::array();
+  const nlohmann::json& params = found != request.end() ? *found : kNoParams;
   if (id < 1) {
     return;
   }
@@ -89,11 +96,18 @@ void BridgeHost::handleRequest(std::int32_t id, const nlohmann::json& request) {
 }
 
 void BridgeHost::replyResult(std::int32_t id, const nlohmann::json& result) {
-  window_.postToPage({{"id", id}, {"result", result}});
+  replySerializedResult(id, serializeForPage(result));
+}
+
+void BridgeHost::replySerializedResult(std::int32_t id, std::string_view result) {
+  // The members in name order, as the serialiser writes them.
+  std::string reply = "{\"id\":" + std::to_string(id) + ",\"result\":";
+  reply.append(result).push_back('}');
+  window_.postToPage(reply);
 }
 
 void BridgeHost::replyError(std::int32_t id, const std::string& text) {
-  window_.postToPage({{"error", text}, {"id", id}});
+  window_.postToPage(serializeForPage({{"error", text}, {"id", id}}));
 }
 
 }  // namespace muvra

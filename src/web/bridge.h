@@ -15,19 +15,18 @@ inline constexpr std::size_t kMaximumMessageUnits = 16384;
 inline constexpr std::size_t kMaximumMethodBytes = 64;
 inline constexpr std::size_t kMaximumParams = 3;
 
-// The compact wire form of a value for the page: sorted members, UTF-8 unescaped, strict UTF-8
-// (the JSON library's text for a bad string), as UTF-16 ("Invalid UTF-8 text.").
-std::u16string serializeForPage(const nlohmann::json& value);
-// The same text in UTF-8, for a host whose page takes UTF-8.
-std::string serializeForPageUtf8(const nlohmann::json& value);
+// The compact wire form of a value for the page, in UTF-8: sorted members, non-ASCII characters
+// unescaped; a string that is not valid UTF-8 fails with the JSON library's text.
+std::string serializeForPage(const nlohmann::json& value);
 
 // The host half of the desktop bridge, shared by both browser hosts. The host supplies how a
-// serialised value reaches the page and the three window actions.
+// reply, already in its wire form, reaches the page and the three window actions.
 class BridgeHost {
  public:
   struct Window {
-    // Posts one value to the page; does nothing once the view is gone or the window is closing.
-    std::function<void(const nlohmann::json&)> postToPage;
+    // Posts one reply's wire form (UTF-8) to the page; does nothing once the view is gone or the
+    // window is closing.
+    std::function<void(const std::string& text)> postToPage;
     std::function<void()> minimize;
     std::function<void()> close;
     std::function<void()> beginDrag;
@@ -40,10 +39,11 @@ class BridgeHost {
 
   // One web message: its sender's address and its JSON text (UTF-8), either absent when the
   // browser view could not deliver it. Drops it, or answers it exactly once.
-  void onWebMessage(const std::optional<std::string>& source,
-                    const std::optional<std::string>& text);
+  void onWebMessage(std::optional<std::string_view> source, std::optional<std::string_view> text);
 
   void replyResult(std::int32_t id, const nlohmann::json& result);
+  // The same reply for a result already in its wire form (serializeForPage).
+  void replySerializedResult(std::int32_t id, std::string_view result);
   void replyError(std::int32_t id, const std::string& text);
 
  private:

@@ -69,8 +69,12 @@ ResourceResponse fileResponse(const InterfaceFile& file,
 }
 
 bool isAllowedNavigation(std::string_view uri) {
-  const std::string origin = interfaceOrigin();
-  return uri == origin + "index.html" || uri == origin + "loader.html";
+  static const std::string origin = interfaceOrigin();
+  if (!uri.starts_with(origin)) {
+    return false;
+  }
+  const std::string_view page = uri.substr(origin.size());
+  return page == "index.html" || page == "loader.html";
 }
 
 }  // namespace muvra

@@ -1,6 +1,7 @@
 #include "web/launcher_state.h"
 
 #include "update/configuration.h"
+#include "web/bridge.h"
 
 namespace muvra {
 
@@ -18,6 +19,7 @@ void LauncherState::setPhase(const std::string& phase,
                              const std::string& message,
                              std::int32_t progress) {
   const std::lock_guard guard(lock_);
+  pageText_.reset();
   document_["phase"] = phase;
   document_["message"] = message;
   document_["progress"] = progress;
@@ -25,12 +27,21 @@ void LauncherState::setPhase(const std::string& phase,
 
 void LauncherState::update(const std::function<void(nlohmann::json&)>& change) {
   const std::lock_guard guard(lock_);
+  pageText_.reset();
   change(document_);
 }
 
 nlohmann::json LauncherState::snapshot() const {
   const std::lock_guard guard(lock_);
   return document_;
+}
+
+std::string LauncherState::pageText() const {
+  const std::lock_guard guard(lock_);
+  if (!pageText_) {
+    pageText_ = serializeForPage(withLoaderVersion(document_));
+  }
+  return *pageText_;
 }
 
 nlohmann::json withLoaderVersion(nlohmann::json state) {

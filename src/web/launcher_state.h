@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 namespace muvra {
@@ -18,10 +19,14 @@ class LauncherState {
   // Runs `change` on the document under the lock; keep it to a few member writes.
   void update(const std::function<void(nlohmann::json&)>& change);
   nlohmann::json snapshot() const;
+  // The document the page receives (withLoaderVersion) in its wire form, written once per change:
+  // the page asks for it every 350 ms while it rarely changes.
+  std::string pageText() const;
 
  private:
   mutable std::mutex lock_;
   nlohmann::json document_;
+  mutable std::optional<std::string> pageText_;  // cleared by every write
 };
 
 // The document the page receives: the state plus the launcher's own version.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 namespace muvra {
 
@@ -21,6 +22,8 @@ class LauncherWindow {
   // Creates the window and starts the browser on the given embedded page.
   virtual bool open(const std::string& startPage) = 0;
   virtual void replyResult(std::int32_t id, const nlohmann::json& result) = 0;
+  // The same for a result already in the page's wire form (serializeForPage).
+  virtual void replySerializedResult(std::int32_t id, std::string_view result) = 0;
 };
 
 }  // namespace muvra

@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "base/text.h"
 #include "base/worker_apartment.h"
+#include "web/bridge.h"
 
 namespace muvra {
 
@@ -37,7 +38,8 @@ bool WebLoader::create(const InstallLayout& layout) {
 
 void WebLoader::dispatch(std::int32_t id, const std::string& method, const nlohmann::json&) {
   if (method == "get_loader_state") {
-    webWindow_->replyResult(id, preview ? previewDocument() : answerStateRequest());
+    webWindow_->replySerializedResult(
+        id, preview ? serializeForPage(previewDocument()) : answerStateRequest());
   } else if (method == "check_update" || method == "launch_app") {
     if (preview) {
       throw OperationFailure(kPreviewRefusal);
@@ -52,12 +54,12 @@ void WebLoader::dispatch(std::int32_t id, const std::string& method, const nlohm
   }
 }
 
-nlohmann::json WebLoader::answerStateRequest() {
+std::string WebLoader::answerStateRequest() {
   if (!autoCheckStarted_ && !closing_) {
     autoCheckStarted_ = true;
     start(false);
   }
-  return withLoaderVersion(state_.snapshot());
+  return state_.pageText();
 }
 
 void WebLoader::start(bool launch) {

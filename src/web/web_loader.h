@@ -46,7 +46,7 @@ class WebLoader {
 
  private:
   void work(bool launch);
-  nlohmann::json answerStateRequest();
+  std::string answerStateRequest();
 
   InstallLayout layout_;
   LauncherState state_;

@@ -24,6 +24,10 @@ void WebWindow::replyResult(std::int32_t id, const nlohmann::json& result) {
   base().bridge.replyResult(id, result);
 }
 
+void WebWindow::replySerializedResult(std::int32_t id, std::string_view result) {
+  base().bridge.replySerializedResult(id, result);
+}
+
 bool WebWindow::closing() const {
   return base().startup.closing;
 }

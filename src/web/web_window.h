@@ -25,6 +25,7 @@ class WebWindow : public LauncherWindow {
   void setDispatcher(Dispatcher dispatcher) override;
   bool open(const std::string& startPage) override;
   void replyResult(std::int32_t id, const nlohmann::json& result) override;
+  void replySerializedResult(std::int32_t id, std::string_view result) override;
 
   const Dispatcher& dispatcher() const;
   void setOnReady(std::function<void()> onReady);

@@ -99,7 +99,7 @@ std::optional<ResizeGrip> resizeGripAt(double x, double y, int width, int height
 
 struct WebWindow::Host : WebWindowHostBase {
   explicit Host(WebWindow& window_owner)
-      : WebWindowHostBase({[this](const nlohmann::json& value) { postToPage(value); },
+      : WebWindowHostBase({[this](const std::string& text) { postToPage(text); },
                            [this] { gtk_window_iconify(GTK_WINDOW(window)); },
                            [this] { closeWindow(); }, [this] { beginDrag(); }}),
         owner(window_owner) {}
@@ -151,7 +151,7 @@ struct WebWindow::Host : WebWindowHostBase {
   gboolean decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
   void loadChanged(WebKitLoadEvent event);
   void receive(JSCValue* message, WebKitScriptMessageReply* reply);
-  void postToPage(const nlohmann::json& value);
+  void postToPage(const std::string& text);
 
   static void processEvents() {
     while (g_main_context_iteration(nullptr, FALSE)) {
@@ -643,8 +643,8 @@ void WebWindow::Host::receive(JSCValue* message, WebKitScriptMessageReply* reply
   char* text = jsc_value_to_string(message);
   const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view));
   answering = {reply, jsc_value_get_context(message)};
-  bridge.onWebMessage(uri != nullptr ? std::optional<std::string>(uri) : std::nullopt,
-                      text != nullptr ? std::optional<std::string>(text) : std::nullopt);
+  bridge.onWebMessage(uri != nullptr ? std::optional<std::string_view>(uri) : std::nullopt,
+                      text != nullptr ? std::optional<std::string_view>(text) : std::nullopt);
   g_free(text);
   if (answering.reply != nullptr) {
     JSCValue* nothing = jsc_value_new_undefined(answering.context);
@@ -654,7 +654,7 @@ void WebWindow::Host::receive(JSCValue* message, WebKitScriptMessageReply* reply
   answering = {};
 }
 
-void WebWindow::Host::postToPage(const nlohmann::json& value) {
+void WebWindow::Host::postToPage(const std::string& text) {
   if (view == nullptr || startup.closing) {
     if (answering.reply != nullptr) {
       webkit_script_message_reply_return_error_message(answering.reply, "The window is closing.");
@@ -662,8 +662,7 @@ void WebWindow::Host::postToPage(const nlohmann::json& value) {
     }
     return;
   }
-  const std::string text = serializeForPageUtf8(value);
-  if (answering.reply != nullptr && value.contains("id")) {
+  if (answering.reply != nullptr) {
     JSCValue* answer = jsc_value_new_string(answering.context, text.c_str());
     webkit_script_message_reply_return_value(answering.reply, answer);
     g_object_unref(answer);

@@ -81,7 +81,7 @@ CreateEnvironment environmentFactory(const std::filesystem::path& executable, DW
 
 struct WebWindow::Host : WebWindowHostBase {
   explicit Host(WebWindow& window_owner)
-      : WebWindowHostBase({[this](const nlohmann::json& value) { postToPage(value); },
+      : WebWindowHostBase({[this](const std::string& text) { postToPage(text); },
                            [this] { ShowWindow(window, SW_MINIMIZE); },
                            [this] { PostMessageW(window, WM_CLOSE, 0, 0); },
                            [this] {
@@ -124,7 +124,7 @@ struct WebWindow::Host : WebWindowHostBase {
   void handleNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
   void handleWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args);
   void navigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args);
-  void postToPage(const nlohmann::json& value);
+  void postToPage(const std::string& text);
 
   // A handler that does nothing once this host is gone.
   template <typename Interface, const IID& Iid, typename Function>
@@ -489,12 +489,12 @@ void WebWindow::Host::navigationCompleted(ICoreWebView2NavigationCompletedEventA
   }
 }
 
-void WebWindow::Host::postToPage(const nlohmann::json& value) {
+void WebWindow::Host::postToPage(const std::string& text) {
   if (!webview || startup.closing) {
     return;
   }
-  const std::u16string text = serializeForPage(value);
-  webview->PostWebMessageAsJson(reinterpret_cast<LPCWSTR>(text.c_str()));
+  const std::u16string wide = utf8ToUtf16(text);
+  webview->PostWebMessageAsJson(reinterpret_cast<LPCWSTR>(wide.c_str()));
 }
 
 WebWindow::WebWindow() : host_(std::make_unique<Host>(*this)) {}

@@ -46,6 +46,9 @@ class RecordingWindow : public LauncherWindow {
   void replyResult(std::int32_t id, const json& result) override {
     replies.emplace_back(id, result);
   }
+  void replySerializedResult(std::int32_t id, std::string_view result) override {
+    replies.emplace_back(id, json::parse(result));
+  }
 
   std::function<void()> onClose;
   Dispatcher dispatcher;
