@@ -109,10 +109,10 @@ def on_one_cpu():
     os.sched_setaffinity(0, {max(os.sched_getaffinity(0))})
 
 
-def measure(commands, environment, readies, seconds):
+def measure(commands, environment, readies, seconds, kept=0):
     """CPU shares at rest of programs running side by side on one CPU over the same seconds, so
-    that a slow spell of the machine falls on all of them; and the resident KiB of the first once
-    the others have ended."""
+    that a slow spell of the machine falls on all of them; and the resident KiB of the `kept`th
+    once the others have ended."""
     processes = []
     try:
         for command, ready in zip(commands, readies):
@@ -125,9 +125,9 @@ def measure(commands, environment, readies, seconds):
         time.sleep(seconds)
         shares = [cpu_seconds_since(times, process.pid) / seconds
                   for times, process in zip(before, processes)]
-        for process in processes[1:]:
+        for process in processes[:kept] + processes[kept + 1:]:
             stop(process)
-        return shares, resident_kib(processes[0].pid)
+        return shares, resident_kib(processes[kept].pid)
     finally:
         for process in processes:
             if process.returncode is None:  # an ended one's number may belong to another now
@@ -200,7 +200,7 @@ def run(launcher, reference, seconds=10, rounds=3, starts=3):
         data = os.path.join(work, "data")
         environment = dict(os.environ, DISPLAY=display, GTK_OVERLAY_SCROLLING="0",
                            MUVRA_WEBVIEW2_PROFILE_ROOT=profiles, XDG_DATA_HOME=data)
-        for _ in range(rounds):
+        for round_number in range(rounds):
             for _ in range(starts):
                 # Both programs' browser data start afresh: the launcher's profile and the bare
                 # page's default data folder under XDG_DATA_HOME.
@@ -214,9 +214,13 @@ def run(launcher, reference, seconds=10, rounds=3, starts=3):
             record("reference_cpu", cpu)
             record("reference_memory_kib", memory)
             earlier = len(ready_ticks(profiles))  # the start-up runs' lines are in the log too
-            (cpu, floor), memory = measure(
-                [[copy], [reference, "--bridge"]], environment,
-                [lambda p: len(ready_ticks(profiles)) > earlier, page_loaded], seconds)
+            programs = [([copy], lambda p: len(ready_ticks(profiles)) > earlier),
+                        ([reference, "--bridge"], page_loaded)]
+            # Each starts first in every other round: the one started last has settled least.
+            order = [0, 1] if round_number % 2 == 0 else [1, 0]
+            shares, memory = measure([programs[i][0] for i in order], environment,
+                                     [programs[i][1] for i in order], seconds, order.index(0))
+            cpu, floor = shares[order.index(0)], shares[order.index(1)]
             record("cpu", cpu)
             record("bridge_reference_cpu", floor)
             record("idle_ratio", cpu / floor)
