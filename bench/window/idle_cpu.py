@@ -3,13 +3,14 @@
 and its start-up time.
 
 Usage: bench/window/idle_cpu.py LAUNCHER REFERENCE [seconds]
-All run under one Xvfb, taking turns, and each figure is the median of its rounds. CPU is the
-user + system time of each program and all its descendants (WebKit's web and network processes)
-over the same number of seconds once its page has loaded, every program kept on one CPU; memory
-is their summed proportional set size at the end of that time, with no other program running.
-The reference runs three ways: a bare page on gtk_main; the same page polling a bridge call every
-350 ms on gtk_main (--bridge), the least the launcher's polling page can cost, which idles side by
-side with the launcher over the same seconds; and the bare page on a 10 ms loop (--polling).
+All run under one Xvfb, one after another but for the pair below that idles side by side, and
+each figure is the median of its rounds. CPU is the user + system time of each program and all
+its descendants (WebKit's web and network processes) over the same number of seconds once its
+page has loaded, every program kept on one CPU; memory is their summed proportional set size at
+the end of that time, with no other program running. The reference runs three ways: a bare page
+on gtk_main; the same page polling a bridge call every 350 ms on gtk_main (--bridge), the least
+the launcher's polling page can cost, which idles side by side with the launcher over the same
+seconds, the two starting first in turn; and the bare page on a 10 ms loop (--polling).
 Start-up is process start to the launcher's "Ready" log line, with a fresh and a reused profile,
 against process start to the bare page's first load with fresh and with reused browser data; each
 round measures several.
