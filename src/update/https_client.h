@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,10 @@
 namespace muvra {
 
 inline constexpr std::uint32_t kReceiveBlockSize = 65536;
+// How long a request may wait without hearing anything, as WinHTTP's receive time-out.
+inline constexpr std::chrono::milliseconds kSilenceLimit{8000};
+inline constexpr const char* kCannotReachGitHub =
+    "Cannot reach GitHub over HTTPS. Check your connection and try again.";
 
 // One synchronous HTTPS GET whose body goes block by block to `sink`, at most `byteLimit` bytes
 // in all. Throws OperationFailure with the sentence for the user; a failure the sink throws

@@ -16,11 +16,8 @@
 namespace muvra {
 namespace {
 
-const char* const kCannotReach =
-    "Cannot reach GitHub over HTTPS. Check your connection and try again.";
 const char* const kInterrupted =
     "The download was interrupted. Your previous installation was kept.";
-constexpr std::chrono::milliseconds kReceiveTimeout{8000};
 constexpr int kMostRedirects = 10;  // as WinHTTP
 
 std::mutex transportLock;
@@ -183,7 +180,7 @@ void finish(CURLcode result, Transfer& transfer) {
     return;
   }
   if (!transfer.responseStarted) {
-    throw OperationFailure(kCannotReach);
+    throw OperationFailure(kCannotReachGitHub);
   }
   transfer.checkStatus();
   throw OperationFailure(kInterrupted);
@@ -209,7 +206,7 @@ CURLcode perform(CURL* handle, Transfer& transfer) {
   transfer.lastHeard = std::chrono::steady_clock::now();
   for (int running = 1; running != 0;) {
     if (api.multiPerform(multi.get(), &running) != CURLM_OK) {
-      throw OperationFailure(kCannotReach);
+      throw OperationFailure(kCannotReachGitHub);
     }
     if (running == 0) {
       break;
@@ -217,8 +214,8 @@ CURLcode perform(CURL* handle, Transfer& transfer) {
     if (transfer.cancel.isSet()) {
       throw OperationFailure("Cancelled.");
     }
-    if (std::chrono::steady_clock::now() - transfer.lastHeard > kReceiveTimeout) {
-      throw OperationFailure(transfer.responseStarted ? kInterrupted : kCannotReach);
+    if (std::chrono::steady_clock::now() - transfer.lastHeard > kSilenceLimit) {
+      throw OperationFailure(transfer.responseStarted ? kInterrupted : kCannotReachGitHub);
     }
     api.multiPoll(multi.get(), nullptr, 0, 100, nullptr);
   }
@@ -289,13 +286,13 @@ void httpsGet(std::string_view url,
   // most 10, between https addresses only, as WinHTTP.
   std::string address(url);
   for (int redirects = 0;; ++redirects) {
-    const std::string proxy = systemProxyFor(address);
+    if (cancel.isSet()) {
+      throw OperationFailure("Cancelled.");
+    }
+    const std::string proxy = systemProxyFor(address, cancel);
     if (api.easySetopt(c, CURLOPT_URL, address.c_str()) != CURLE_OK ||
         api.easySetopt(c, CURLOPT_PROXY, proxy.c_str()) != CURLE_OK) {
       throw OperationFailure("Could not create HTTPS request.");
-    }
-    if (cancel.isSet()) {
-      throw OperationFailure("Cancelled.");
     }
     transfer.redirecting = false;
     transfer.responseStarted = false;
@@ -311,7 +308,7 @@ void httpsGet(std::string_view url,
     api.easyGetinfo(c, CURLINFO_REDIRECT_URL, &next);
     if (redirects == kMostRedirects || next == nullptr ||
         !std::string_view(next).starts_with("https://")) {
-      throw OperationFailure(kCannotReach);
+      throw OperationFailure(kCannotReachGitHub);
     }
     address = next;
   }

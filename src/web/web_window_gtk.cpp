@@ -250,6 +250,12 @@ void WebWindow::Host::closeWindow() {
   if (onClose) {
     onClose();
   }
+  // Nothing runs the loop once the window is closed: without GLib's handlers, a SIGINT or
+  // SIGTERM while the process ends ends it at once.
+  for (const guint source : signalSources) {
+    g_source_remove(source);
+  }
+  signalSources.clear();
   startup.closing = true;
   if (window != nullptr) {
     gtk_widget_hide(window);

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """A misbehaving HTTP proxy for the tests, on loopback.
 
-Usage: fake_proxy.py MODE. It prints "PORT <n>" once it accepts connections, then answers every
-CONNECT as MODE says:
+Usage: fake_proxy.py MODE [RECORD]. It prints "PORT <n>" once it accepts connections, then
+answers every request (a line "request" appended to RECORD when given) as MODE says:
   refuse-407, refuse-403, refuse-502   that status, and the connection closed
   close                                the connection closed without an answer
   stall                                no answer at all while the connection stays open
   intercept                            "200 Connection established", then TLS with a certificate
                                        of its own that no CA of the tests signed
+  socks5                               a SOCKS 5 proxy: each connection it is asked for is made,
+                                       carried both ways, and its "host:port" appended to RECORD
 """
 import os
 import socket
@@ -42,10 +44,60 @@ def read_request(connection):
     return True
 
 
+def receive_exactly(connection, count):
+    data = b""
+    while len(data) < count:
+        block = connection.recv(count - len(data))
+        if not block:
+            raise ConnectionError("closed")
+        data += block
+    return data
+
+
+def carry(source, target):
+    try:
+        while block := source.recv(65536):
+            target.sendall(block)
+    except OSError:
+        pass
+    finally:
+        target.close()
+
+
+def socks5(connection, record):
+    """The greeting without authentication, one CONNECT, then the bytes of both ways."""
+    version, methods = receive_exactly(connection, 2)
+    receive_exactly(connection, methods)
+    connection.sendall(b"\x05\x00")
+    version, command, _, kind = receive_exactly(connection, 4)
+    if kind == 1:
+        host = socket.inet_ntoa(receive_exactly(connection, 4))
+    elif kind == 3:
+        host = receive_exactly(connection, receive_exactly(connection, 1)[0]).decode()
+    else:
+        return
+    port = int.from_bytes(receive_exactly(connection, 2), "big")
+    with open(record, "a") as out:
+        out.write(f"{host}:{port}\n")
+    upstream = socket.create_connection((host, port))
+    connection.sendall(b"\x05\x00\x00\x01" + bytes(6))
+    threading.Thread(target=carry, args=(upstream, connection), daemon=True).start()
+    carry(connection, upstream)
+
+
 def answer(connection, mode, context, held):
+    if mode == "socks5":
+        try:
+            socks5(connection, sys.argv[2])
+        except (ConnectionError, OSError):
+            connection.close()
+        return
     with connection:
         if not read_request(connection):
             return
+        if len(sys.argv) > 2:
+            with open(sys.argv[2], "a") as out:
+                out.write("request\n")
         if mode.startswith("refuse-"):
             status = mode.split("-")[1]
             connection.sendall(f"HTTP/1.1 {status} {REASONS[status]}\r\n"

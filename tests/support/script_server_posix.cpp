@@ -57,9 +57,13 @@ void stopScriptServer(int pid) {
   }
 }
 
-FakeProxy::FakeProxy(const std::string& mode) {
-  const int port = startScriptServer({MUVRA_FAKE_PROXY_SCRIPT, mode}, pid_);
-  ::setenv("https_proxy", ("http://127.0.0.1:" + std::to_string(port)).c_str(), 1);
+FakeProxy::FakeProxy(const std::string& mode, const std::string& record) {
+  std::vector<std::string> arguments{MUVRA_FAKE_PROXY_SCRIPT, mode};
+  if (!record.empty()) {
+    arguments.push_back(record);
+  }
+  port_ = startScriptServer(arguments, pid_);
+  ::setenv("https_proxy", ("http://127.0.0.1:" + std::to_string(port_)).c_str(), 1);
 }
 
 FakeProxy::~FakeProxy() {

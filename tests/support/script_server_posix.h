@@ -12,16 +12,18 @@ int startScriptServer(const std::vector<std::string>& arguments, int& pid);
 void stopScriptServer(int pid);
 
 // A misbehaving HTTP proxy (support/fake_proxy.py) on loopback, named by https_proxy while it
-// lives.
+// lives; `record` is the file where the SOCKS mode writes what it connects to.
 class FakeProxy {
  public:
-  explicit FakeProxy(const std::string& mode);
+  explicit FakeProxy(const std::string& mode, const std::string& record = {});
   ~FakeProxy();
   FakeProxy(const FakeProxy&) = delete;
   FakeProxy& operator=(const FakeProxy&) = delete;
+  int port() const { return port_; }
 
  private:
   int pid_ = -1;
+  int port_ = 0;
 };
 
 }  // namespace muvra::testing

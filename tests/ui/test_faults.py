@@ -10,6 +10,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 from launcher_namespace import (API_ROUTE, CA_BUNDLE, LauncherTestCase, main,
                                 windows_program)
@@ -18,6 +19,7 @@ OLD = windows_program(5000, b"o")
 NEW = windows_program(2 << 20, b"n")
 INTERRUPTED = "The download was interrupted. Your previous installation was kept."
 DENIED = "GitHub denied or rate-limited the request. Try again later."
+FAKE_PROXY = os.path.join(os.path.dirname(__file__), "..", "support", "fake_proxy.py")
 
 
 class FaultTest(LauncherTestCase):
@@ -188,6 +190,28 @@ class FaultTest(LauncherTestCase):
         os.kill(self.pid(), signal.SIGTERM)
         self.assertEqual(launcher.wait(timeout=5), 0)
         self.assertEqual(self.installed_bytes(), OLD)
+
+    def test_closing_while_the_proxy_script_never_arrives(self):
+        # libproxy waits for a PAC server that accepts and never answers (for good: no time-out
+        # of its own). Closing ends the program all the same, well before the silence limit.
+        self.install(OLD)
+        self.publish("v2", NEW)
+        record = os.path.join(self.folder, "script-requests")
+        script_server = subprocess.Popen([sys.executable, FAKE_PROXY, "stall", record],
+                                         stdout=subprocess.PIPE, text=True)
+        self.addCleanup(script_server.wait)
+        self.addCleanup(script_server.stdout.close)
+        self.addCleanup(script_server.kill)
+        port = int(script_server.stdout.readline().split()[1])
+        self.environment["https_proxy"] = f"pac+http://127.0.0.1:{port}/proxy.pac"
+        launcher = self.start()
+        self.await_condition(lambda: os.path.exists(record), "the script was never asked for")
+        asked_to_close = time.monotonic()
+        os.kill(self.pid(), signal.SIGTERM)
+        self.assertEqual(launcher.wait(timeout=5), 0)
+        print(f"ended {time.monotonic() - asked_to_close:.2f} s after the close", file=sys.stderr)
+        self.assertEqual(self.installed_bytes(), OLD)
+        self.assertEqual(self.api_requests(), 0)
 
     def test_killed_during_the_download(self):
         self.install(OLD)

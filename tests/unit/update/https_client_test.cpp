@@ -10,6 +10,7 @@
 
 #include "base/failure.h"
 #include "support/fake_github.h"
+#include "support/temporary_folder.h"
 #ifndef _WIN32
 #include "support/script_server_posix.h"
 #endif
@@ -310,6 +311,53 @@ INSTANTIATE_TEST_SUITE_P(
       std::erase(name, '-');
       return name;
     });
+
+// The system's proxy configuration through libproxy, as a user's https_proxy names it.
+class SystemProxyTest : public ::testing::Test {
+ protected:
+  void nameProxyScript(const std::string& address) { ::setenv("https_proxy", address.c_str(), 1); }
+
+  FakeGitHub server;
+  testing::TemporaryFolder folder;
+};
+
+TEST_F(SystemProxyTest, APacSocksEntryCarriesTheRequest) {
+  server.setRoutes({{"github.com /x", {{"body", "through SOCKS"}}}});
+  const FakeProxy socks("socks5", (folder / "connections").string());
+  testing::writeFile(folder / "proxy.pac",
+                     "function FindProxyForURL(url, host) { return \"SOCKS 127.0.0.1:" +
+                         std::to_string(socks.port()) + "\"; }");
+  nameProxyScript("pac+file://" + (folder / "proxy.pac").string());
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/x", 100, body), std::nullopt);
+  EXPECT_EQ(body, "through SOCKS");
+  EXPECT_NE(testing::readFile(folder / "connections").find(std::to_string(server.port())),
+            std::string::npos);
+}
+
+TEST_F(SystemProxyTest, AScriptServerThatNeverAnswersCannotReachGitHub) {
+  server.setRoutes({{"github.com /x", {{"body", "never asked"}}}});
+  const FakeProxy silent("stall");
+  nameProxyScript("pac+http://127.0.0.1:" + std::to_string(silent.port()) + "/proxy.pac");
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/x", 100, body), kCannotReachGitHub);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(SystemProxyTest, CancellationEndsALookUpThatNeverReturns) {
+  const FakeProxy silent("stall", (folder / "requests").string());
+  nameProxyScript("pac+http://127.0.0.1:" + std::to_string(silent.port()) + "/proxy.pac");
+  CancellationFlag cancel;
+  std::thread canceller([&] {
+    while (!std::filesystem::exists(folder / "requests")) {
+      std::this_thread::yield();
+    }
+    cancel.set();
+  });
+  std::string body;
+  EXPECT_EQ(fetch("https://github.com/x", 100, body, cancel), "Cancelled.");
+  canceller.join();
+}
 #endif
 
 TEST_F(HttpsGetTest, UntrustedCertificateCannotBeReached) {
