@@ -258,7 +258,7 @@ void httpsGet(std::string_view url,
     const std::lock_guard<std::mutex> lock(transportLock);
     caFile = testTransport.extraCaFile;
     for (const auto& [host, port] : testTransport.loopbackPorts) {
-      append(connectTo, host + ":443:127.0.0.1:" + std::to_string(port));
+      append(connectTo, host + "::127.0.0.1:" + std::to_string(port));  // any port
     }
   }
   CURL* c = request.get();
@@ -306,8 +306,8 @@ void httpsGet(std::string_view url,
     }
     char* next = nullptr;
     api.easyGetinfo(c, CURLINFO_REDIRECT_URL, &next);
-    if (redirects == kMostRedirects || next == nullptr ||
-        !std::string_view(next).starts_with("https://")) {
+    // A target passes the rules of the first address: https on port 443, no user information.
+    if (redirects == kMostRedirects || next == nullptr || !splitHttpsUrl(next)) {
       throw OperationFailure(kCannotReachGitHub);
     }
     address = next;

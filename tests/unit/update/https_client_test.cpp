@@ -312,6 +312,48 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// Every redirect target passes the rules of the first address; nothing ever sends credentials.
+struct LocationCase {
+  const char* name;
+  const char* location;
+  bool followed;
+};
+MUVRA_PRINTS_CASE_NAME(LocationCase)
+
+class RedirectTargetTest : public ::testing::TestWithParam<LocationCase> {};
+
+TEST_P(RedirectTargetTest, IsFollowedOnlyWithinTheRules) {
+  FakeGitHub server;
+  server.setRoutes({{"github.com /start", {{"status", 302}, {"location", GetParam().location}}},
+                    {"github.com /next", {{"body", "arrived"}}},
+                    {"objects.githubusercontent.com /next", {{"body", "arrived"}}}});
+  std::string body;
+  const std::optional<std::string> failure = fetch("https://github.com/start", 100, body);
+  const nlohmann::json requests = server.requests();
+  if (GetParam().followed) {
+    EXPECT_EQ(failure, std::nullopt);
+    EXPECT_EQ(body, "arrived");
+    EXPECT_EQ(requests.size(), 2u);
+  } else {
+    EXPECT_EQ(failure, kCannotReachGitHub);
+    EXPECT_EQ(requests.size(), 1u);
+  }
+  for (const nlohmann::json& request : requests) {
+    EXPECT_FALSE(request["headers"].contains("Authorization")) << request.dump();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locations,
+    RedirectTargetTest,
+    ::testing::Values(LocationCase{"userInformation", "https://u:p@github.com/next", false},
+                      LocationCase{"otherPort", "https://github.com:8443/next", false},
+                      LocationCase{"fragment", "https://github.com/next#part", true},
+                      LocationCase{"relative", "/next", true},
+                      LocationCase{"schemeRelative", "//objects.githubusercontent.com/next", true},
+                      LocationCase{"upperCaseScheme", "HTTPS://github.com/next", true}),
+    testing::CaseName());
+
 // The system's proxy configuration through libproxy, as a user's https_proxy names it.
 class SystemProxyTest : public ::testing::Test {
  protected:
