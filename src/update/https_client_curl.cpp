@@ -186,6 +186,20 @@ void finish(CURLcode result, Transfer& transfer) {
   throw OperationFailure(kInterrupted);
 }
 
+// Only https for every address. CURLOPT_PROTOCOLS_STR comes with libcurl 7.85; an older one
+// (Ubuntu 22.04 has 7.81) refuses it and takes the bit mask it replaced.
+bool allowOnlyHttps(CURL* handle) {
+  const CURLcode result = curl().easySetopt(handle, CURLOPT_PROTOCOLS_STR, "https");
+  if (result != CURLE_UNKNOWN_OPTION) {
+    return result == CURLE_OK;
+  }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return curl().easySetopt(handle, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTPS)) ==
+         CURLE_OK;
+#pragma GCC diagnostic pop
+}
+
 struct MultiDeleter {
   void operator()(CURLM* multi) const { curl().multiCleanup(multi); }
 };
@@ -263,8 +277,7 @@ void httpsGet(std::string_view url,
   }
   CURL* c = request.get();
   bool configured =
-      api.easySetopt(c, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
-      api.easySetopt(c, CURLOPT_USERAGENT, "MuvraLoader/1.0") == CURLE_OK &&
+      allowOnlyHttps(c) && api.easySetopt(c, CURLOPT_USERAGENT, "MuvraLoader/1.0") == CURLE_OK &&
       api.easySetopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
       api.easySetopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
       // Name resolution and connecting, 5 s each in WinHTTP, together here.
