@@ -28,12 +28,14 @@ std::vector<std::string> launchArguments(const std::filesystem::path& executable
 }
 
 std::optional<std::filesystem::path> findProgramOnPath(std::string_view name,
-                                                       std::string_view searchPath) {
+                                                       std::string_view searchPath,
+                                                       const std::filesystem::path& startFolder) {
   while (true) {
     const std::size_t end = searchPath.find(':');
     const std::string_view folder = searchPath.substr(0, end);
     if (!folder.empty()) {
-      const std::filesystem::path candidate = pathFromUtf8(folder) / pathFromUtf8(name);
+      const std::filesystem::path candidate =
+          startFolder / pathFromUtf8(folder) / pathFromUtf8(name);
       std::error_code error;
       const auto status = std::filesystem::status(candidate, error);
       const auto executableBits = std::filesystem::perms::owner_exec |

@@ -24,8 +24,10 @@ std::vector<std::string> launchArguments(const std::filesystem::path& executable
                                          const std::filesystem::path& settings,
                                          const std::optional<std::filesystem::path>& wine);
 
-// The first executable file called `name` in a PATH-style list of folders.
+// The first executable file called `name` in a PATH-style list of folders, where a relative
+// folder lies in `startFolder`, the folder the program will start in.
 std::optional<std::filesystem::path> findProgramOnPath(std::string_view name,
-                                                       std::string_view searchPath);
+                                                       std::string_view searchPath,
+                                                       const std::filesystem::path& startFolder);
 
 }  // namespace muvra

@@ -79,9 +79,11 @@ void launchApplication(const std::filesystem::path& executable,
   std::optional<std::filesystem::path> wine;
   if (isWindowsExecutable(executable)) {
     const char* searchPath = std::getenv("PATH");
-    wine = findProgramOnPath("wine", searchPath != nullptr ? searchPath : "");
+    wine = findProgramOnPath("wine", searchPath != nullptr ? searchPath : "", workingFolder);
     if (!wine) {
-      throw OperationFailure("Could not launch Muvra.");
+      throw OperationFailure(
+          "Could not launch Muvra. It is a Windows program, which starts through Wine: install "
+          "Wine so that the wine command is on your PATH.");
     }
   }
   std::vector<std::string> arguments = launchArguments(executable, settings, wine);

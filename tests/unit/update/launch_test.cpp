@@ -7,6 +7,7 @@
 #include "base/process.h"
 #include "support/launch_records.h"
 #include "support/temporary_folder.h"
+#include "support/windows_program.h"
 
 namespace muvra {
 namespace {
@@ -71,9 +72,30 @@ TEST(FindProgramOnPathTest, TakesTheFirstExecutableFile) {
   fs::permissions(folder / "two" / "tool", fs::perms::owner_all);
   const std::string searchPath = ":" + (folder / "missing").string() + ":" +
                                  (folder / "one").string() + ":" + (folder / "two").string();
-  EXPECT_EQ(findProgramOnPath("tool", searchPath), folder / "two" / "tool");
-  EXPECT_EQ(findProgramOnPath("absent", searchPath), std::nullopt);
-  EXPECT_EQ(findProgramOnPath("tool", ""), std::nullopt);
+  EXPECT_EQ(findProgramOnPath("tool", searchPath, "/"), folder / "two" / "tool");
+  EXPECT_EQ(findProgramOnPath("absent", searchPath, "/"), std::nullopt);
+  EXPECT_EQ(findProgramOnPath("tool", "", folder.path()), std::nullopt);
+  // A relative folder lies where the program starts, not where the launcher was started.
+  EXPECT_EQ(findProgramOnPath("tool", "one:two", folder.path()), folder / "two" / "tool");
+  EXPECT_EQ(findProgramOnPath("tool", "one:two", "/"), std::nullopt);
+}
+
+TEST(LaunchApplicationTest, AWindowsProgramWithoutWineSaysWineIsNeeded) {
+  const TemporaryFolder folder;
+  fs::create_directories(folder / "app");
+  testing::writeFile(folder / "app" / "muvra.exe", testing::windowsProgram(4096));
+  const char* const inherited = std::getenv("PATH");
+  const std::string searchPath = inherited != nullptr ? inherited : "";
+  ::setenv("PATH", (folder / "app").c_str(), 1);
+  try {
+    launchApplication(folder / "app" / "muvra.exe", folder / "settings.ini", folder.path());
+    ADD_FAILURE() << "launched without Wine";
+  } catch (const OperationFailure& failure) {
+    EXPECT_STREQ(failure.what(),
+                 "Could not launch Muvra. It is a Windows program, which starts through Wine: "
+                 "install Wine so that the wine command is on your PATH.");
+  }
+  ::setenv("PATH", searchPath.c_str(), 1);
 }
 #endif
 
