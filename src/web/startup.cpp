@@ -75,8 +75,9 @@ std::string startupLogLine(std::uint64_t tick,
 void logStartupStage(StartupState& state, std::string_view stage, std::uint32_t code) {
   state.lastStage = stage;
   state.lastCode = code;
-  std::error_code ignored;
-  std::filesystem::create_directories(state.profileRoot, ignored);
+  if (createFolders(state.profileRoot, state.profileRoot)) {
+    return;
+  }
   std::ofstream log(startupLogPath(state), std::ios::app);
   if (log) {
     log << startupLogLine(tickMilliseconds(), state.attempt, stage, code);
@@ -94,7 +95,7 @@ std::optional<std::uint32_t> createProfileFolder(StartupState& state) {
     state.profileRoot = profileRootFolder();
   }
   state.profileFolder = profileFolderFor(state.profileRoot, state.executable, state.attempt);
-  return createFolders(state.profileFolder);
+  return createFolders(state.profileRoot, state.profileFolder);
 }
 
 std::uint32_t statusFromErrno(int error) {

@@ -50,8 +50,11 @@ void logStartupStage(StartupState& state, std::string_view stage, std::uint32_t 
 std::optional<std::uint32_t> createProfileFolder(StartupState& state);
 
 // Creates the folder and its missing parents; the failure as the Windows status code it is (on
-// Windows) or stands for (elsewhere).
-std::optional<std::uint32_t> createFolders(const std::filesystem::path& folder);
+// Windows) or stands for (elsewhere). Elsewhere each new folder is private to the user, and the
+// folders from `root` down to `folder` must be the user's own (access denied otherwise): a tree
+// another user prepared could hand the browser a profile of theirs.
+std::optional<std::uint32_t> createFolders(const std::filesystem::path& root,
+                                           const std::filesystem::path& folder);
 
 // The Windows status code a C library error number stands for.
 std::uint32_t statusFromErrno(int error);

@@ -1,3 +1,8 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,15 +43,37 @@ std::optional<std::string> profileOverride() {
   return value;
 }
 
+// Whether `inside` is `root` or lies in it.
+bool isAtOrBelow(const std::filesystem::path& inside, const std::filesystem::path& root) {
+  return std::mismatch(root.begin(), root.end(), inside.begin(), inside.end()).first == root.end();
+}
+
 }  // namespace
 
-std::optional<std::uint32_t> createFolders(const std::filesystem::path& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (!error) {
-    return std::nullopt;
+// From the top down; from the root on, each folder is looked at before anything goes into it.
+std::optional<std::uint32_t> createFolders(const std::filesystem::path& root,
+                                           const std::filesystem::path& folder) {
+  std::filesystem::path partial;
+  for (const std::filesystem::path& part : folder) {
+    partial /= part;
+    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+      return statusFromErrno(errno);
+    }
+    if (!isAtOrBelow(partial, root)) {
+      continue;
+    }
+    struct stat status {};
+    if (::stat(partial.c_str(), &status) != 0) {
+      return statusFromErrno(errno);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+      return statusFromErrno(ENOTDIR);
+    }
+    if (status.st_uid != ::geteuid()) {
+      return statusFromErrno(EACCES);
+    }
   }
-  return statusFromErrno(error.value());
+  return std::nullopt;
 }
 
 std::filesystem::path profileRootFolder() {

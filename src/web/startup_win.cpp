@@ -45,7 +45,9 @@ bool isFolder(const std::filesystem::path& path) {
 // From the top down. A part that exists is passed (a file in the way then fails the next part
 // with "path not found", as Windows reports it), and so is one that cannot be created but is a
 // folder, such as a drive or a share root.
-std::optional<std::uint32_t> createFolders(const std::filesystem::path& folder) {
+// The user's local application data is private to the user already.
+std::optional<std::uint32_t> createFolders(const std::filesystem::path&,
+                                           const std::filesystem::path& folder) {
   std::filesystem::path partial;
   for (const std::filesystem::path& part : folder) {
     partial /= part;

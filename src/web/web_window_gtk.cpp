@@ -4,8 +4,13 @@
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string_view>
 
 #include "base/failure.h"
@@ -393,7 +398,8 @@ void WebWindow::Host::startBrowser() {
 
 // The content filter that refuses every request outside the interface scheme. Compiling it
 // takes the network process a while, so the compiled filter is kept in the profile under a name
-// that changes with the rules, and compiled only when it is not there yet.
+// made of the rules' SHA-256, and compiled only when no file of the user's own compiled from
+// these rules is there yet.
 namespace {
 
 constexpr const char* kFilterRules =
@@ -401,13 +407,23 @@ constexpr const char* kFilterRules =
     R"({"trigger":{"url-filter":"^muvra-ui:"},"action":{"type":"ignore-previous-rules"}}])";
 
 std::string filterIdentifier() {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (const char c : std::string_view(kFilterRules)) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_SHA256, kFilterRules, -1);
+  std::string identifier = std::string("interface-only-") + digest;
+  g_free(digest);
+  return identifier;
+}
+
+// WebKit keeps the rules a filter was compiled from in its file, beside the compiled form.
+bool isCompiledFromTheRules(const std::filesystem::path& store) {
+  const std::filesystem::path file = store / ("ContentRuleList-" + filterIdentifier());
+  struct stat status {};
+  if (::lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_uid != ::geteuid()) {
+    return false;
   }
-  char text[40];
-  std::snprintf(text, sizeof text, "interface-only-%016llx", static_cast<unsigned long long>(hash));
-  return text;
+  std::ifstream compiled(file, std::ios::binary);
+  const std::string content{std::istreambuf_iterator<char>(compiled), {}};
+  return content.find(kFilterRules) != std::string::npos;
 }
 
 }  // namespace
@@ -435,6 +451,12 @@ void WebWindow::Host::createController() {
       new FilterStep{alive, this,
                      GObjectRef<WebKitUserContentFilterStore>(
                          webkit_user_content_filter_store_new(pathToUtf8(folder).c_str()))};
+  if (!isCompiledFromTheRules(folder)) {
+    std::error_code ignored;
+    std::filesystem::remove(folder / ("ContentRuleList-" + filterIdentifier()), ignored);
+    compileFilter(std::unique_ptr<FilterStep>(step));
+    return;
+  }
   webkit_user_content_filter_store_load(
       step->store.get(), filterIdentifier().c_str(), nullptr,
       +[](GObject* source, GAsyncResult* result, gpointer data) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 """The real Linux program's web modes under Xvfb: the three automated tests and a clean close."""
+import hashlib
 import os
 import shutil
 import signal
@@ -105,6 +106,32 @@ class WebModesTest(unittest.TestCase):
         self.assertTrue(err.startswith("Create profile folder 0x80070003"), err)
         self.assertIn("\nStage: Create profile folder\nWindows error: 0x80070003", err)
         self.assertIn("The browser runtime could not finish starting.", err)
+
+    def test_a_profile_tree_of_another_user_is_refused(self):
+        os.makedirs(self.profiles)
+        os.chown(self.profiles, 65534, 65534)
+        status, out, err = self.run_mode("--web-ui-test")
+        self.assertEqual((status, out), (1, "FAIL: WebView2 launcher UI test.\n"))
+        self.assertIn("\nStage: Create profile folder\nWindows error: 0x80070005", err)
+        self.assertEqual(os.listdir(self.profiles), [], "something was written into it")
+
+    def test_a_compiled_filter_is_used_only_when_made_from_the_rules(self):
+        self.assertEqual(self.run_mode("--web-ui-test")[0], 0)
+        (store,) = [os.path.join(folder, "content-filters") for folder, _, _ in
+                    os.walk(self.profiles) if os.path.isdir(os.path.join(folder, "content-filters"))]
+        (name,) = os.listdir(store)
+        rules = ('[{"trigger":{"url-filter":".*"},"action":{"type":"block"}},'
+                 '{"trigger":{"url-filter":"^muvra-ui:"},"action":{"type":"ignore-previous-rules"}}]')
+        self.assertEqual(name, "ContentRuleList-interface-only-"
+                         + hashlib.sha256(rules.encode()).hexdigest())
+        # Rules other than the program's under its name: compiled anew over them.
+        with open(os.path.join(store, name), "rb") as compiled:
+            other = compiled.read().replace(b'"block"', b'"blocK"')
+        with open(os.path.join(store, name), "wb") as planted:
+            planted.write(other)
+        self.assertEqual(self.run_mode("--web-ui-test")[0], 0)
+        with open(os.path.join(store, name), "rb") as compiled:
+            self.assertIn(rules.encode(), compiled.read())
 
     def start_preview(self):
         """The window in --web-preview once its page is shown; its process id and display."""

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 
@@ -79,6 +82,35 @@ TEST(ProfileFolderTest, AFileInTheWayIsAPathNotFound) {
   EXPECT_TRUE(fs::is_directory(state.profileFolder));
   EXPECT_EQ(createProfileFolder(state), std::nullopt) << "an existing folder is fine";
 }
+
+#ifndef _WIN32
+TEST(ProfileFolderTest, NewFoldersArePrivateAndAForeignTreeIsRefused) {
+  const testing::TemporaryFolder folder;
+  StartupState state;
+  state.executable = folder / "muvra-loader";
+  state.profileRoot = folder / "profiles";
+  ASSERT_EQ(createProfileFolder(state), std::nullopt);
+  for (fs::path inside = state.profileFolder; inside != folder.path();
+       inside = inside.parent_path()) {
+    EXPECT_EQ(fs::status(inside).permissions(), fs::perms::owner_all) << inside;
+  }
+  logStartupStage(state, "Create environment", 0);
+  EXPECT_TRUE(fs::exists(startupLogPath(state)));
+
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "only root can give a folder to another user";
+  }
+  // The same tree, prepared by another user: neither the profile nor the log is used.
+  fs::remove(startupLogPath(state));
+  ASSERT_EQ(::chown(state.profileRoot.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(createProfileFolder(state), 0x80070005u);
+  logStartupStage(state, "Create environment", 0);
+  EXPECT_FALSE(fs::exists(startupLogPath(state)));
+  ASSERT_EQ(::chown(state.profileRoot.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chown(state.profileFolder.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(createProfileFolder(state), 0x80070005u);
+}
+#endif
 
 TEST(ProfileFolderTest, ErrorNumbersStandForWindowsCodes) {
   const std::pair<int, std::uint32_t> table[] = {
