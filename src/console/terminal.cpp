@@ -1,7 +1,6 @@
 #include "console/terminal.h"
 
 #include <cmath>
-#include <iostream>
 
 namespace muvra {
 
@@ -76,7 +75,7 @@ void drawFrame(ConsoleTerminal& terminal, const ScreenState& state, unsigned tic
       terminal.writeRow(row, frame[row], tick);
     }
   }
-  std::cout.flush();
+  terminal.endFrame();
   terminal.previousFrame_ = std::move(frame);
 }
 

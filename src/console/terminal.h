@@ -37,6 +37,8 @@ class ConsoleTerminal {
   std::optional<ConsoleWindow> window() const;
   // Writes one row of a frame at console row `row` of the visible window.
   void writeRow(std::size_t row, const ScreenLine& line, unsigned tick);
+  // Puts the rows written since the last call on the screen.
+  void endFrame();
 
  private:
   friend void drawFrame(ConsoleTerminal& terminal, const ScreenState& state, unsigned tick);

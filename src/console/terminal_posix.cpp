@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <deque>
-#include <iostream>
+#include <string>
 
 namespace muvra {
 
@@ -25,8 +25,24 @@ struct termios cookedMode;
 struct termios rawMode;
 std::atomic<bool> resumed{false};
 
+// Writes all of `text`, going on where a signal interrupted the write: a signal handled while
+// the terminal's buffer is full must not drop a frame's end or the restore. Async-signal-safe.
 void writeText(const char* text, std::size_t size) {
-  [[maybe_unused]] const ssize_t written = write(STDOUT_FILENO, text, size);
+  while (size > 0) {
+    const ssize_t written = write(STDOUT_FILENO, text, size);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return;
+    }
+    text += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+void writeText(const std::string& text) {
+  writeText(text.data(), text.size());
 }
 
 // Puts the terminal back as it was, dropping keys typed but not yet read.
@@ -87,6 +103,7 @@ Handler handlerOf(int signal) {
 struct ConsoleTerminal::Saved {
   struct sigaction previous[std::size(kHandledSignals)]{};
   std::deque<int> pendingKeys;
+  std::string frame;  // the rows written since the frame began
 };
 
 ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
@@ -115,9 +132,8 @@ ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
     }
   }
 
-  std::cout << kPrepareText << "\x1b]0;MUVRA | Console Loader\x07"
-            << "\x1b[48;2;10;11;16m\x1b[2J\x1b[H";
-  std::cout.flush();
+  writeText(std::string(kPrepareText) + "\x1b]0;MUVRA | Console Loader\x07" +
+            "\x1b[48;2;10;11;16m\x1b[2J\x1b[H");
 }
 
 // Defined where Saved is complete.
@@ -130,8 +146,7 @@ void ConsoleTerminal::restore() {
   if (const std::optional<ConsoleWindow> size = window(); size && size->rows > 0) {
     row = std::min(row, size->rows - 1);
   }
-  std::cout << "\x1b[0m\x1b[" << row + 1 << ";1H\x1b[?25h";
-  std::cout.flush();
+  writeText("\x1b[0m\x1b[" + std::to_string(row + 1) + ";1H\x1b[?25h");
   for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
     sigaction(kHandledSignals[i], &saved_->previous[i], nullptr);
   }
@@ -180,7 +195,13 @@ std::optional<ConsoleWindow> ConsoleTerminal::window() const {
 }
 
 void ConsoleTerminal::writeRow(std::size_t row, const ScreenLine& line, unsigned tick) {
-  std::cout << rowEscapes(row, line, tick);
+  saved_->frame += rowEscapes(row, line, tick);
+}
+
+// Whole frames through write(2), not a stream that an interrupted write would break for good.
+void ConsoleTerminal::endFrame() {
+  writeText(saved_->frame);
+  saved_->frame.clear();
 }
 
 }  // namespace muvra

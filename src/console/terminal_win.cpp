@@ -136,4 +136,8 @@ void ConsoleTerminal::writeRow(std::size_t row, const ScreenLine& line, unsigned
   std::cout.flush();
 }
 
+void ConsoleTerminal::endFrame() {
+  std::cout.flush();
+}
+
 }  // namespace muvra

@@ -158,6 +158,42 @@ class DemoTerminalTest(unittest.TestCase):
         self.assertLess(len(terminal.frames()), 110)
         self.assert_restored(terminal)
 
+    def test_an_interrupt_while_output_is_paused_still_restores_the_terminal(self):
+        # Ctrl+S pauses the output, so the demo blocks writing a frame. SIGINT (sent as kill
+        # does: Ctrl+C would resume the output) interrupts that write; the second comes once it
+        # writes again, so that a write is interrupted before any byte went out. Ctrl+Q lets the
+        # output go on.
+        terminal = Terminal(self, 30, 100)
+        self.assertTrue(terminal.read_until(first_frame_drawn))
+        os.write(terminal.master, b"\x13")
+        for _ in range(2):
+            blocked = self.await_blocked_writing(terminal.process)
+            self.assertIsNotNone(blocked, "the demo never waited for the paused output")
+            terminal.process.send_signal(signal.SIGINT)
+            self.await_blocked_writing(terminal.process, since=blocked)
+        os.write(terminal.master, b"\x11")
+        self.assertEqual(terminal.finish(), 0)
+        self.assert_restored(terminal)
+
+    @staticmethod
+    def await_blocked_writing(process, since=None):
+        """Waits until `process` sleeps in write(2), after a sleep later than `since` when
+        given, or has ended; returns its count of sleeps."""
+        deadline = time.monotonic() + 30
+        while process.poll() is None and time.monotonic() < deadline:
+            try:
+                with open(f"/proc/{process.pid}/syscall") as call:
+                    writing = call.read().split()[0] == "1"
+                with open(f"/proc/{process.pid}/status") as status:
+                    sleeps = int(re.search(r"voluntary_ctxt_switches:\s+(\d+)",
+                                           status.read()).group(1))
+            except (OSError, AttributeError):
+                break
+            if writing and (since is None or sleeps > since):
+                return sleeps
+            time.sleep(0.01)
+        return None
+
     def test_ctrl_backslash_restores_the_terminal_before_quitting(self):
         terminal = Terminal(self, 30, 100)
         self.assertTrue(terminal.read_until(first_frame_drawn))
