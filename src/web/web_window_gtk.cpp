@@ -22,6 +22,7 @@
 #include "web/startup.h"
 #include "web/web_window.h"
 #include "web/web_window_host.h"
+#include "web/window_frame_gtk.h"
 
 namespace muvra {
 
@@ -32,7 +33,6 @@ constexpr int kHeight = 650;
 constexpr int kMinimumWidth = 430;
 constexpr int kMinimumHeight = 510;
 constexpr int kSplashMargin = 35;
-constexpr int kResizeBorder = 5;  // the frameless window's edges that resize it
 constexpr const char* kScheme = "muvra-ui";
 constexpr std::uint32_t kFailed = 0x80004005;
 
@@ -76,37 +76,13 @@ struct GObjectDeleter {
 template <typename T>
 using GObjectRef = std::unique_ptr<T, GObjectDeleter<T>>;
 
-// A place on the frameless window's border: the edge it resizes and the cursor it shows.
-struct ResizeGrip {
-  GdkWindowEdge edge;
-  const char* cursor;
-};
-
-// The grip of a width × height window under (x, y), if within the resize border.
-std::optional<ResizeGrip> resizeGripAt(double x, double y, int width, int height) {
-  const int column = x < kResizeBorder ? 0 : (x >= width - kResizeBorder ? 2 : 1);
-  const int row = y < kResizeBorder ? 0 : (y >= height - kResizeBorder ? 2 : 1);
-  constexpr ResizeGrip kGrips[3][3] = {
-      {{GDK_WINDOW_EDGE_NORTH_WEST, "nw-resize"},
-       {GDK_WINDOW_EDGE_NORTH, "n-resize"},
-       {GDK_WINDOW_EDGE_NORTH_EAST, "ne-resize"}},
-      {{GDK_WINDOW_EDGE_WEST, "w-resize"}, {}, {GDK_WINDOW_EDGE_EAST, "e-resize"}},
-      {{GDK_WINDOW_EDGE_SOUTH_WEST, "sw-resize"},
-       {GDK_WINDOW_EDGE_SOUTH, "s-resize"},
-       {GDK_WINDOW_EDGE_SOUTH_EAST, "se-resize"}}};
-  if (row == 1 && column == 1) {
-    return std::nullopt;
-  }
-  return kGrips[row][column];
-}
-
 }  // namespace
 
 struct WebWindow::Host : WebWindowHostBase {
   explicit Host(WebWindow& window_owner)
       : WebWindowHostBase({[this](const std::string& text) { postToPage(text); },
                            [this] { gtk_window_iconify(GTK_WINDOW(window)); },
-                           [this] { closeWindow(); }, [this] { beginDrag(); }}),
+                           [this] { closeWindow(); }, [this] { beginMoveDrag(window); }}),
         owner(window_owner) {}
 
   ~Host() {
@@ -137,8 +113,6 @@ struct WebWindow::Host : WebWindowHostBase {
   void paintSplash(cairo_t* cairo);
   void showSplash();
   void closeWindow();
-  void beginDrag();
-  void addResizeBorder();
 
   // Browser start-up and its stages.
   void startBrowser();
@@ -198,7 +172,7 @@ bool WebWindow::Host::createWindow() {
   minimum.min_height = kMinimumHeight;
   gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &minimum, GDK_HINT_MIN_SIZE);
 
-  addResizeBorder();
+  addResizeBorder(window);
   stack = gtk_stack_new();
   splash = gtk_drawing_area_new();
   gtk_stack_add_named(GTK_STACK(stack), splash, "splash");
@@ -265,65 +239,6 @@ void WebWindow::Host::closeWindow() {
   if (window != nullptr) {
     gtk_widget_hide(window);
   }
-}
-
-void WebWindow::Host::beginDrag() {
-  GdkWindow* surface = gtk_widget_get_window(window);
-  GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
-  GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
-  if (surface == nullptr || pointer == nullptr) {
-    return;
-  }
-  int x = 0;
-  int y = 0;
-  gdk_device_get_position(pointer, nullptr, &x, &y);
-  gdk_seat_ungrab(seat);
-  gtk_window_begin_move_drag(GTK_WINDOW(window), 1, x, y, GDK_CURRENT_TIME);
-}
-
-// The page covers all but a thin border of the window's own; a press there resizes the window.
-void WebWindow::Host::addResizeBorder() {
-  gtk_container_set_border_width(GTK_CONTAINER(window), kResizeBorder);
-  GObjectRef<GtkCssProvider> style(gtk_css_provider_new());
-  gtk_css_provider_load_from_data(style.get(), "window { background-color: #0b090c; }", -1,
-                                  nullptr);
-  gtk_style_context_add_provider(gtk_widget_get_style_context(window),
-                                 GTK_STYLE_PROVIDER(style.get()),
-                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK | GDK_POINTER_MOTION_MASK);
-  g_signal_connect(
-      window, "motion-notify-event",
-      G_CALLBACK(+[](GtkWidget* widget, GdkEventMotion* motion) -> gboolean {
-        GdkWindow* own = gtk_widget_get_window(widget);
-        if (motion->window != own) {
-          return FALSE;
-        }
-        const auto grip = resizeGripAt(motion->x, motion->y, gtk_widget_get_allocated_width(widget),
-                                       gtk_widget_get_allocated_height(widget));
-        GObjectRef<GdkCursor> cursor(
-            grip ? gdk_cursor_new_from_name(gdk_window_get_display(own), grip->cursor) : nullptr);
-        gdk_window_set_cursor(own, cursor.get());
-        return FALSE;
-      }),
-      nullptr);
-  g_signal_connect(window, "button-press-event",
-                   G_CALLBACK(+[](GtkWidget* widget, GdkEventButton* press) -> gboolean {
-                     if (press->window != gtk_widget_get_window(widget) || press->button != 1 ||
-                         press->type != GDK_BUTTON_PRESS) {
-                       return FALSE;
-                     }
-                     const auto grip =
-                         resizeGripAt(press->x, press->y, gtk_widget_get_allocated_width(widget),
-                                      gtk_widget_get_allocated_height(widget));
-                     if (!grip) {
-                       return FALSE;
-                     }
-                     gtk_window_begin_resize_drag(GTK_WINDOW(widget), grip->edge, 1,
-                                                  static_cast<gint>(press->x_root),
-                                                  static_cast<gint>(press->y_root), press->time);
-                     return TRUE;
-                   }),
-                   nullptr);
 }
 
 void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {

@@ -1,4 +1,6 @@
-"""Screenshots of an Xvfb screen, read from the frame buffer file Xvfb keeps with -fbdir."""
+"""Screenshots of an Xvfb screen, read from the frame buffer file Xvfb keeps with -fbdir, and
+its pointer's cursor."""
+import ctypes
 import os
 import struct
 import subprocess
@@ -115,3 +117,35 @@ def settled(fbdir, region, differs_from=None, deadline=60):
                 unchanged = 0
             previous = image
         time.sleep(0.1)
+
+
+def cursor_name(environment):
+    """The name of the pointer's cursor on the display of `environment` (XFixes), "" for a
+    cursor made without one, as the X server's own."""
+    x11, xfixes = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXfixes.so.3")
+
+    class CursorImage(ctypes.Structure):
+        _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short),
+                    ("width", ctypes.c_ushort), ("height", ctypes.c_ushort),
+                    ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                    ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.c_void_p),
+                    ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(CursorImage)
+    xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+    if "XAUTHORITY" in environment:
+        os.environ["XAUTHORITY"] = environment["XAUTHORITY"]
+    display = x11.XOpenDisplay(environment["DISPLAY"].encode())
+    assert display, "the display could not be opened"
+    try:
+        image = xfixes.XFixesGetCursorImage(display)
+        name = (image.contents.name or b"").decode()
+        x11.XFree(image)
+        return name
+    finally:
+        x11.XCloseDisplay(display)
+

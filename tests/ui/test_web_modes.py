@@ -171,6 +171,33 @@ class WebModesTest(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, self.geometry(display, pid))
             time.sleep(0.05)
 
+    def test_the_resize_cursor_shows_only_over_the_border(self):
+        pid, display = self.start_preview()
+        x, y, width, height = self.geometry(display, pid)
+        inside = (x + width // 2, y + height // 2)
+        page_cursor = self.cursor_at(display, inside)
+        right, bottom = x + width - 2, y + height - 2
+        grips = {"nw-resize": (x + 1, y + 1), "n-resize": (inside[0], y + 1),
+                 "ne-resize": (right, y + 1), "e-resize": (right, inside[1]),
+                 "se-resize": (right, bottom), "s-resize": (inside[0], bottom),
+                 "sw-resize": (x + 1, bottom), "w-resize": (x + 1, inside[1])}
+        for name, place in grips.items():
+            with self.subTest(grip=name):
+                self.assertEqual(self.cursor_at(display, place, name), name)
+                self.assertEqual(self.cursor_at(display, inside, page_cursor), page_cursor)
+
+    @staticmethod
+    def cursor_at(display, place, expected=None):
+        """The cursor's name once the pointer is on `place`, come from beside it so that the
+        window sees it move; once the name is `expected`, when given, or after 10 s."""
+        subprocess.run(["xdotool", "mousemove", str(place[0] - 1), str(place[1]),
+                        "mousemove", *map(str, place)], env=display, check=True)
+        deadline = time.monotonic() + 10
+        while (name := screen.cursor_name(display)) != expected and expected is not None \
+                and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return name
+
     def test_termination_closes_the_window_cleanly(self):
         for arguments in ([], ["--web-preview"]):
             with self.subTest(arguments=arguments):
