@@ -21,6 +21,8 @@ class LaunchRecorder {
 
   std::string recordingRelease();
   std::string failingRelease();
+  // What the launch of the failing release says.
+  static std::string failureSentence();
   // The record a launch of `layout`'s program writes.
   std::string expectedRecord(const InstallLayout& layout) const;
 

@@ -30,6 +30,12 @@ std::string LaunchRecorder::failingRelease() {
   return windowsProgram(300000, '1');
 }
 
+// No wine on PATH.
+std::string LaunchRecorder::failureSentence() {
+  return "Could not launch Muvra. It is a Windows program, which starts through Wine: install "
+         "Wine so that the wine command is on your PATH.";
+}
+
 std::string LaunchRecorder::expectedRecord(const InstallLayout& layout) const {
   return pathToUtf8(std::filesystem::canonical(layout.loaderFolder)) + "\n" +
          pathToUtf8(layout.executablePath) + "\n--config\n" + pathToUtf8(layout.settingsPath) +

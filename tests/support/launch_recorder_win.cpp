@@ -19,6 +19,10 @@ std::string LaunchRecorder::failingRelease() {
   return windowsProgram(300000, '1');
 }
 
+std::string LaunchRecorder::failureSentence() {
+  return "Could not launch Muvra.";
+}
+
 std::string LaunchRecorder::expectedRecord(const InstallLayout& layout) const {
   return pathToUtf8(std::filesystem::canonical(layout.loaderFolder)) + "\n--config\n" +
          pathToUtf8(layout.settingsPath) + "\n";

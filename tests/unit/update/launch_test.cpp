@@ -7,7 +7,6 @@
 #include "base/process.h"
 #include "support/launch_records.h"
 #include "support/temporary_folder.h"
-#include "support/windows_program.h"
 
 namespace muvra {
 namespace {
@@ -78,24 +77,6 @@ TEST(FindProgramOnPathTest, TakesTheFirstExecutableFile) {
   // A relative folder lies where the program starts, not where the launcher was started.
   EXPECT_EQ(findProgramOnPath("tool", "one:two", folder.path()), folder / "two" / "tool");
   EXPECT_EQ(findProgramOnPath("tool", "one:two", "/"), std::nullopt);
-}
-
-TEST(LaunchApplicationTest, AWindowsProgramWithoutWineSaysWineIsNeeded) {
-  const TemporaryFolder folder;
-  fs::create_directories(folder / "app");
-  testing::writeFile(folder / "app" / "muvra.exe", testing::windowsProgram(4096));
-  const char* const inherited = std::getenv("PATH");
-  const std::string searchPath = inherited != nullptr ? inherited : "";
-  ::setenv("PATH", (folder / "app").c_str(), 1);
-  try {
-    launchApplication(folder / "app" / "muvra.exe", folder / "settings.ini", folder.path());
-    ADD_FAILURE() << "launched without Wine";
-  } catch (const OperationFailure& failure) {
-    EXPECT_STREQ(failure.what(),
-                 "Could not launch Muvra. It is a Windows program, which starts through Wine: "
-                 "install Wine so that the wine command is on your PATH.");
-  }
-  ::setenv("PATH", searchPath.c_str(), 1);
 }
 #endif
 

@@ -542,7 +542,7 @@ TEST_F(LaunchTest, FailedLaunchKeepsLaunchPermitted) {
   EXPECT_EQ(call("launch_app"), true);
   EXPECT_EQ(awaitIdle().back(), "error");
   const json state = loader->state();
-  EXPECT_EQ(state["message"], "Could not launch Muvra.");
+  EXPECT_EQ(state["message"], testing::LaunchRecorder::failureSentence());
   EXPECT_EQ(state["progress"], 0);
   EXPECT_TRUE(state["canLaunch"].get<bool>());
   publish("v3", recorder.recordingRelease());
