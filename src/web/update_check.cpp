@@ -12,6 +12,7 @@
 #include "update/launch.h"
 #include "update/release.h"
 #include "update/sha256.h"
+#include "web/release_record.h"
 
 namespace muvra {
 
@@ -39,13 +40,13 @@ class RemovalGuard {
   bool armed_ = true;
 };
 
-ReleaseInfo fetchLatestRelease(const CancellationFlag& cancel) {
+std::string fetchReleaseDocument(const CancellationFlag& cancel) {
   std::string body;
   httpsGet(latestReleaseUrl(), kReleaseDocumentLimit, cancel,
            [&body](const std::uint8_t* data, std::uint32_t size) {
              body.append(reinterpret_cast<const char*>(data), size);
            });
-  return parseRelease(releaseTextFromBody(body));
+  return body;
 }
 
 bool isProvenRelease(const fs::path& file, const ReleaseInfo& release) {
@@ -116,6 +117,31 @@ void download(const fs::path& applicationPath,
   }
 }
 
+// GitHub could not be reached: ends "ready" when the installed file still proves to be the
+// release recorded by an earlier check, as it would against that release.
+bool startRecordedRelease(const InstallLayout& layout,
+                          LauncherState& state,
+                          const fs::path& releaseRecord) {
+  if (releaseRecord.empty()) {
+    return false;
+  }
+  const std::optional<ReleaseInfo> recorded = readReleaseRecord(releaseRecord);
+  try {
+    if (!recorded || !isProvenRelease(layout.executablePath, *recorded)) {
+      return false;
+    }
+  } catch (const std::exception&) {
+    return false;  // the check's own failure stands
+  }
+  state.update([&](nlohmann::json& document) {
+    document["latestVersion"] = recorded->tag;
+    document["total"] = recorded->size;
+    document["canLaunch"] = true;
+  });
+  state.setPhase("ready", offlineStartMessage(recorded->tag), 100);
+  return true;
+}
+
 }  // namespace
 
 fs::path temporaryDownloadPath(const fs::path& applicationPath) {
@@ -126,8 +152,18 @@ fs::path temporaryDownloadPath(const fs::path& applicationPath) {
 void runCheck(const InstallLayout& layout,
               LauncherState& state,
               const CancellationFlag& cancel,
-              const CheckCheckpoint& checkpoint) {
-  const ReleaseInfo release = fetchLatestRelease(cancel);
+              const CheckOptions& options) {
+  std::string body;
+  try {
+    body = fetchReleaseDocument(cancel);
+  } catch (const OperationFailure& failure) {
+    if (!options.offlineLaunch || cancel.isSet() || !allowsOfflineStart(failure.what()) ||
+        !startRecordedRelease(layout, state, options.releaseRecord)) {
+      throw;
+    }
+    return;
+  }
+  const ReleaseInfo release = parseRelease(releaseTextFromBody(body));
   state.update([&](nlohmann::json& document) {
     document["latestVersion"] = release.tag;
     document["total"] = release.size;
@@ -135,10 +171,13 @@ void runCheck(const InstallLayout& layout,
   });
   fs::create_directories(layout.executablePath.parent_path());
   if (!isProvenRelease(layout.executablePath, release)) {
-    download(layout.executablePath, release, state, cancel, checkpoint);
+    download(layout.executablePath, release, state, cancel, options.checkpoint);
   }
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled.");
+  }
+  if (!options.releaseRecord.empty()) {
+    writeReleaseRecord(options.releaseRecord, release);
   }
   state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
   state.setPhase("ready", "Your latest release is verified. Launch whenever you are ready.", 100);

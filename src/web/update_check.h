@@ -14,13 +14,23 @@ namespace muvra {
 // (right after the move). Tests use it to cancel at an exact point; the launcher sets none.
 using CheckCheckpoint = std::function<void(std::string_view point)>;
 
+struct CheckOptions {
+  // Where the release each successful check proved is recorded; empty: nowhere.
+  std::filesystem::path releaseRecord;
+  // Whether a check that cannot reach GitHub may end "ready" with the recorded release, when the
+  // installed file still proves to be it (the publisher's choice, set when the build is
+  // configured).
+  bool offlineLaunch = false;
+  CheckCheckpoint checkpoint;
+};
+
 // The update transaction: fetch the latest release, prove the installed file, and when it is not
 // that release download, prove and install it. Ends in "ready" or throws the failure's sentence;
 // the installed file is only ever replaced by one move of a proven file.
 void runCheck(const InstallLayout& layout,
               LauncherState& state,
               const CancellationFlag& cancel,
-              const CheckCheckpoint& checkpoint = {});
+              const CheckOptions& options = {});
 
 // Starts the installed application with its settings; ends in "launched" or throws.
 void runLaunch(const InstallLayout& layout, LauncherState& state);

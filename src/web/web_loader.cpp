@@ -3,9 +3,13 @@
 #include <exception>
 
 #include "base/failure.h"
+#include "base/process.h"
 #include "base/text.h"
 #include "base/worker_apartment.h"
+#include "update/configuration.h"
 #include "web/bridge.h"
+#include "web/release_record.h"
+#include "web/startup.h"
 
 namespace muvra {
 
@@ -22,6 +26,12 @@ WebLoader::~WebLoader() {
 }
 
 bool WebLoader::create() {
+  checkOptions_.offlineLaunch = config::OfflineLaunch;
+  try {
+    checkOptions_.releaseRecord = releaseRecordPath(profileRootFolder(), modulePath());
+  } catch (const OperationFailure&) {
+    // No profile root: the window says so; checks keep no record.
+  }
   return create(locateInstallation());
 }
 
@@ -110,7 +120,7 @@ void WebLoader::work(bool launch) {
     if (launch) {
       runLaunch(layout_, state_);
     } else {
-      runCheck(layout_, state_, cancelFlag, checkpoint_);
+      runCheck(layout_, state_, cancelFlag, checkOptions_);
     }
   } catch (const PlatformError&) {
     state_.setPhase("error", "Windows could not read the GitHub release metadata.", 0);

@@ -37,7 +37,15 @@ class WebLoader {
   nlohmann::json state() const { return state_.snapshot(); }
   LauncherWindow& webWindow() { return *webWindow_; }
   // Test-only: see CheckCheckpoint.
-  void setCheckCheckpoint(CheckCheckpoint checkpoint) { checkpoint_ = std::move(checkpoint); }
+  void setCheckCheckpoint(CheckCheckpoint checkpoint) {
+    checkOptions_.checkpoint = std::move(checkpoint);
+  }
+  // Test-only: the release record and the offline start, which create() takes from the profile
+  // root and the build's configuration.
+  void setOfflineStart(std::filesystem::path releaseRecord, bool offlineLaunch) {
+    checkOptions_.releaseRecord = std::move(releaseRecord);
+    checkOptions_.offlineLaunch = offlineLaunch;
+  }
 
   bool preview = false;
   bool testMode = false;
@@ -54,7 +62,7 @@ class WebLoader {
   bool autoCheckStarted_ = false;
   bool closing_ = false;  // the window was closed: no operation starts any more
   std::unique_ptr<LauncherWindow> webWindow_;
-  CheckCheckpoint checkpoint_;
+  CheckOptions checkOptions_;
 };
 
 }  // namespace muvra

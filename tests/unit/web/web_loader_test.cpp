@@ -25,6 +25,7 @@
 #include "support/windows_program.h"
 #include "update/https_client.h"
 #include "update/release.h"
+#include "web/release_record.h"
 
 namespace muvra {
 namespace {
@@ -561,6 +562,73 @@ TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {
   writeFile(gate, "");
   EXPECT_EQ(awaitIdle().back(), "ready");
   EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
+}
+
+// A publisher who allows it: after a check proved the installation, a check that cannot reach
+// GitHub proves the installed file against the recorded release and permits launching it.
+class OfflineStartTest : public LaunchTest {
+ protected:
+  OfflineStartTest() { loader->setOfflineStart(record, true); }
+
+  void failReleaseRequests(const json& route) {
+    json failing = routes;
+    failing[testing::routeKey(latestReleaseUrl())] = route;
+    github.setRoutes(failing);
+  }
+
+  const fs::path record = folder / "profiles" / "key-verified-release.json";
+};
+
+TEST_F(OfflineStartTest, StartsTheRecordedReleaseWhenGitHubCannotAnswer) {
+  ASSERT_TRUE(readReleaseRecord(record).has_value());
+  const json failures[] = {{{"status", 503}, {"body", "{}"}},
+                           {{"status", 429}, {"body", "{}"}},
+                           {{"mode", "drop"}, {"body", std::string(4096, ' ')}}};
+  for (const json& failure : failures) {
+    SCOPED_TRACE(failure.dump());
+    failReleaseRequests(failure);
+    EXPECT_EQ(checkAndWait().back(), "ready");
+    const json state = loader->state();
+    EXPECT_EQ(state["message"],
+              "GitHub could not be reached. The verified release v1 on this computer can start.");
+    EXPECT_EQ(state["latestVersion"], "v1");
+    EXPECT_TRUE(state["canLaunch"].get<bool>());
+  }
+  EXPECT_EQ(call("launch_app"), true);
+  EXPECT_EQ(awaitIdle().back(), "launched");
+  const std::vector<std::string> records = testing::awaitLaunchRecords(layout.loaderFolder, 1);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0], recorder.expectedRecord(layout));
+}
+
+TEST_F(OfflineStartTest, NeverStartsAFileThatIsNoLongerTheRecordedRelease) {
+  std::string changed = readFile(layout.executablePath);
+  changed[5000] ^= 1;
+  writeFile(layout.executablePath, changed);
+  failReleaseRequests({{"status", 503}, {"body", "{}"}});
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_EQ(loader->state()["message"], "GitHub returned HTTP 503.");
+  EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+}
+
+TEST_F(OfflineStartTest, AnAnswerAboutTheReleaseNeverStartsTheRecordedOne) {
+  publish("v2", kSecond, json::object(), {{"prerelease", true}});
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+  writeFile(folder / "served-v2", kSecond);
+  github.setRoutes(
+      testing::releaseRoutes("v2", kSecond.size(), std::string(64, '0'), folder / "served-v2"));
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_EQ(loader->state()["message"], kIntegrity);
+  EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+}
+
+TEST_F(OfflineStartTest, WithoutThePublishersConsentTheCheckFailsAsBefore) {
+  loader->setOfflineStart(record, false);
+  failReleaseRequests({{"status", 503}, {"body", "{}"}});
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_EQ(loader->state()["message"], "GitHub returned HTTP 503.");
+  EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
 }
 
 TEST_F(WebLoaderTest, PreviewModeRunsNothing) {
