@@ -22,6 +22,8 @@ class NewFile {
 
   // Writes the whole block, or answers false.
   bool write(const std::uint8_t* data, std::size_t size);
+  // Empties the file; the next write goes to its start.
+  bool truncate();
   // Pushes what was written to the disk.
   bool flush();
   void close();

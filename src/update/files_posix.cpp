@@ -44,6 +44,10 @@ bool NewFile::write(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool NewFile::truncate() {
+  return ::ftruncate(handle_, 0) == 0 && ::lseek(handle_, 0, SEEK_SET) == 0;
+}
+
 bool NewFile::flush() {
   return ::fsync(handle_) == 0;
 }

@@ -34,6 +34,11 @@ void NewFile::close() {
   }
 }
 
+bool NewFile::truncate() {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN) && SetEndOfFile(handle_);
+}
+
 bool replaceFile(const std::filesystem::path& source, const std::filesystem::path& target) {
   return MoveFileExW(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

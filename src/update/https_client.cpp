@@ -67,4 +67,19 @@ std::string statusFailureSentence(long status) {
   }
 }
 
+std::string rangeHeaderLines(const RangeRequest& range) {
+  if (range.from == 0) {
+    return {};
+  }
+  std::string lines = "Range: bytes=" + std::to_string(range.from) + "-\r\n";
+  if (!range.ifRange.empty()) {
+    lines += "If-Range: " + range.ifRange + "\r\n";
+  }
+  return lines;
+}
+
+bool isAcceptedStatus(long status, const RangeRequest& range) {
+  return status == 200 || (status == 206 && range.from > 0);
+}
+
 }  // namespace muvra

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,13 +17,45 @@ inline constexpr std::chrono::milliseconds kSilenceLimit{8000};
 inline constexpr const char* kCannotReachGitHub =
     "Cannot reach GitHub over HTTPS. Check your connection and try again.";
 
+inline constexpr const char* kDownloadInterrupted =
+    "The download was interrupted. Your previous installation was kept.";
+
+// The rest of a body asked for again: "Range: bytes=<from>-" with "If-Range: <ifRange>".
+struct RangeRequest {
+  std::uint64_t from = 0;  // 0: the whole body, no Range header
+  std::string ifRange;
+};
+
+// What the final answer says of itself beside its status; empty where a header is missing.
+struct AnswerFacts {
+  long status = 0;
+  std::string etag;
+  std::string lastModified;
+  std::string contentRange;
+  std::string retryAfter;
+  std::string rateLimitReset;  // x-ratelimit-reset
+};
+
+// Called once with the final answer, before its status is mapped and before any body byte
+// reaches the sink; may throw an OperationFailure, which ends the call.
+using AnswerCheck = std::function<void(const AnswerFacts& answer)>;
+
 // One synchronous HTTPS GET whose body goes block by block to `sink`, at most `byteLimit` bytes
 // in all. Throws OperationFailure with the sentence for the user; a failure the sink throws
-// leaves unchanged.
+// leaves unchanged. With `range.from` above 0 a partial answer (206) passes as well as 200, for
+// `check` to judge.
 void httpsGet(std::string_view url,
               std::uint64_t byteLimit,
               const CancellationFlag& cancel,
-              const ChunkSink& sink);
+              const ChunkSink& sink,
+              const RangeRequest& range = {},
+              const AnswerCheck& check = {});
+
+// The header lines a request adds for `range`, each ending in CR LF; empty for the whole body.
+std::string rangeHeaderLines(const RangeRequest& range);
+
+// Whether a final answer's status lets its body through: 200, and 206 for a range request.
+bool isAcceptedStatus(long status, const RangeRequest& range);
 
 struct HttpsTarget {
   std::string host;

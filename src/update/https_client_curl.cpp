@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -91,6 +92,9 @@ struct Transfer {
   std::uint64_t limit;
   const CancellationFlag& cancel;
   const ChunkSink& sink;
+  const RangeRequest& range;
+  const AnswerCheck& check;
+  AnswerFacts facts;  // of the header block being read
   std::uint64_t total = 0;
   bool statusChecked = false;
   bool responseStarted = false;
@@ -115,7 +119,11 @@ struct Transfer {
     if (code == 0) {
       throw OperationFailure("Could not read GitHub's HTTP status.");
     }
-    if (code != 200) {
+    facts.status = code;
+    if (check) {
+      check(facts);
+    }
+    if (!isAcceptedStatus(code, range)) {
       throw OperationFailure(statusFailureSentence(code));
     }
     if (cancel.isSet()) {
@@ -151,6 +159,32 @@ size_t onBody(char* data, size_t, size_t size, void* context) {
   }
 }
 
+// Takes the value of a header the answer's facts keep; false for any other line.
+bool readFactHeader(std::string_view line, AnswerFacts& facts) {
+  const std::pair<const char*, std::string AnswerFacts::*> kKept[] = {
+      {"etag", &AnswerFacts::etag},
+      {"last-modified", &AnswerFacts::lastModified},
+      {"content-range", &AnswerFacts::contentRange},
+      {"retry-after", &AnswerFacts::retryAfter},
+      {"x-ratelimit-reset", &AnswerFacts::rateLimitReset}};
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) {
+    return false;
+  }
+  for (const auto& [name, member] : kKept) {
+    if (colon == std::strlen(name) && strncasecmp(line.data(), name, colon) == 0) {
+      std::string_view value = line.substr(colon + 1);
+      const std::size_t first = value.find_first_not_of(" \t");
+      const std::size_t last = value.find_last_not_of(" \t\r\n");
+      facts.*member = first == std::string_view::npos
+                          ? std::string()
+                          : std::string(value.substr(first, last - first + 1));
+      return true;
+    }
+  }
+  return false;
+}
+
 bool isRedirect(long code) {
   return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
 }
@@ -163,8 +197,10 @@ size_t onHeader(char* data, size_t, size_t size, void* context) {
   const std::string_view line(data, size);
   if (line.starts_with("HTTP/")) {
     transfer->locationSeen = false;
+    transfer->facts = AnswerFacts{};
   } else if (line.size() > 9 && strncasecmp(data, "location:", 9) == 0) {
     transfer->locationSeen = true;
+  } else if (readFactHeader(line, transfer->facts)) {
   } else if (size <= 2 && (data[0] == '\r' || data[0] == '\n')) {
     const long code = transfer->status();
     transfer->redirecting = isRedirect(code) && transfer->locationSeen;
@@ -251,7 +287,9 @@ void setHttpsTestTransport(const HttpsTestTransport& transport) {
 void httpsGet(std::string_view url,
               std::uint64_t byteLimit,
               const CancellationFlag& cancel,
-              const ChunkSink& sink) {
+              const ChunkSink& sink,
+              const RangeRequest& range,
+              const AnswerCheck& check) {
   const std::optional<HttpsTarget> target = splitHttpsUrl(url);
   if (!target) {
     throw OperationFailure("Only HTTPS downloads on port 443 are supported.");
@@ -261,11 +299,18 @@ void httpsGet(std::string_view url,
   if (!request) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  Transfer transfer{request.get(), byteLimit, cancel, sink, 0, false, false, false, false, nullptr};
+  Transfer transfer{request.get(), byteLimit, cancel, sink,  range,   check, {}, 0,
+                    false,         false,     false,  false, nullptr, {}};
   Slist headers;
   append(headers, "Accept: application/vnd.github+json");
   append(headers, "X-GitHub-Api-Version: 2026-03-10");
   append(headers, "Cache-Control: no-cache");
+  const std::string rangeLines = rangeHeaderLines(range);
+  for (std::size_t start = 0; start < rangeLines.size();) {
+    const std::size_t end = rangeLines.find("\r\n", start);
+    append(headers, rangeLines.substr(start, end - start));
+    start = end + 2;
+  }
   Slist connectTo;
   std::string caFile;
   {

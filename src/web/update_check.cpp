@@ -1,11 +1,15 @@
 #include "web/update_check.h"
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "base/failure.h"
 #include "base/path_text.h"
 #include "base/process.h"
+#include "update/download_resume.h"
 #include "update/executable_check.h"
 #include "update/files.h"
 #include "update/https_client.h"
@@ -63,6 +67,90 @@ bool isProvenRelease(const fs::path& file, const ReleaseInfo& release) {
          isWindowsExecutable(file);
 }
 
+const char* const kSaveFailure = "Could not save the update. Check disk space.";
+
+// Waits before a resumption; cancellation cuts the wait short.
+void waitToResume(int attempt, const CancellationFlag& cancel) {
+  const auto until = std::chrono::steady_clock::now() + resumeDelay(attempt);
+  while (std::chrono::steady_clock::now() < until) {
+    if (cancel.isSet()) {
+      throw OperationFailure("Cancelled.");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// Downloads the asset into `file`, reporting the bytes it holds after each block. An answer that
+// breaks off after some bytes (dropped, silent or short) is asked again for the rest, at most
+// kMostResumptions times; when that cannot go on, the first break's sentence ends the check.
+void fetchAsset(const ReleaseInfo& release,
+                NewFile& file,
+                const CancellationFlag& cancel,
+                const std::function<void(std::uint64_t received)>& progress) {
+  std::uint64_t have = 0;
+  std::optional<std::string> validator;
+  std::string firstBreak;
+  // Each answer may carry the whole asset (a 200 starts over), never more than it lacks.
+  const ChunkSink sink = [&](const std::uint8_t* data, std::uint32_t size) {
+    if (size > release.size - have) {
+      throw OperationFailure("The response exceeded the allowed size.");
+    }
+    if (!file.write(data, size)) {
+      throw OperationFailure(kSaveFailure);
+    }
+    have += size;
+    progress(have);
+  };
+  for (int attempt = 0;; ++attempt) {
+    const RangeRequest range{have, attempt == 0 ? std::string() : *validator};
+    bool refused = false;
+    const AnswerCheck check = [&](const AnswerFacts& answer) {
+      if (attempt == 0) {
+        validator = resumeValidator(answer);
+        return;
+      }
+      if (!isAcceptedStatus(answer.status, range)) {
+        refused = true;
+        return;  // the client ends the call with its sentence
+      }
+      const ResumeVerdict verdict = judgeResumeAnswer(answer, have, release.size, *validator);
+      refused = verdict == ResumeVerdict::Refuse;
+      if (refused) {
+        throw OperationFailure(firstBreak);
+      }
+      if (verdict == ResumeVerdict::StartOver) {
+        if (!file.truncate()) {
+          throw OperationFailure(kSaveFailure);
+        }
+        have = 0;
+      }
+    };
+    try {
+      httpsGet(release.downloadUrl, release.size, cancel, sink, range, check);
+      if (have == release.size) {
+        return;
+      }
+      if (firstBreak.empty()) {
+        firstBreak = "The update size did not match the release.";
+      }
+    } catch (const OperationFailure& failure) {
+      const std::string_view sentence = failure.what();
+      const bool broken =
+          sentence == kDownloadInterrupted || (attempt > 0 && sentence == kCannotReachGitHub);
+      if (!broken || refused || cancel.isSet()) {
+        throw OperationFailure(attempt > 0 && refused ? firstBreak : std::string(sentence));
+      }
+      if (firstBreak.empty()) {
+        firstBreak = sentence;
+      }
+    }
+    if (!validator || (attempt == 0 && have == 0) || attempt == kMostResumptions) {
+      throw OperationFailure(firstBreak);
+    }
+    waitToResume(attempt + 1, cancel);
+  }
+}
+
 void download(const fs::path& applicationPath,
               const ReleaseInfo& release,
               LauncherState& state,
@@ -78,25 +166,18 @@ void download(const fs::path& applicationPath,
   }
   RemovalGuard guard(*file, temporary);
 
-  std::uint64_t received = 0;
-  httpsGet(release.downloadUrl, release.size, cancel,
-           [&](const std::uint8_t* data, std::uint32_t size) {
-             if (!file->write(data, size)) {
-               throw OperationFailure("Could not save the update. Check disk space.");
-             }
-             received += size;
-             state.update([&](nlohmann::json& document) {
-               document["downloaded"] = received;
-               document["progress"] = received * 95 / release.size;
-             });
-           });
+  std::uint64_t shown = 0;  // the progress bar never goes back, also when a download starts over
+  fetchAsset(release, *file, cancel, [&](std::uint64_t received) {
+    shown = std::max(shown, received);
+    state.update([&](nlohmann::json& document) {
+      document["downloaded"] = shown;
+      document["progress"] = shown * 95 / release.size;
+    });
+  });
   if (!file->flush()) {
     throw OperationFailure("Could not finish saving the update.");
   }
   file->close();
-  if (received != release.size) {
-    throw OperationFailure("The update size did not match the release.");
-  }
 
   state.setPhase("verifying", "Verifying SHA-256 and the Windows executable...", 95);
   if (checkpoint) {

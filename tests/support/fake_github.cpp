@@ -22,13 +22,25 @@ void FakeGitHub::setRoutes(const nlohmann::json& routes) {
   std::filesystem::rename(temporary, folder_ / "routes.json");
 }
 
-nlohmann::json FakeGitHub::requests() const {
+namespace {
+
+nlohmann::json readLog(const std::filesystem::path& file) {
   nlohmann::json list = nlohmann::json::array();
-  std::ifstream log(folder_ / "requests.jsonl");
+  std::ifstream log(file);
   for (std::string line; std::getline(log, line);) {
     list.push_back(nlohmann::json::parse(line));
   }
   return list;
+}
+
+}  // namespace
+
+nlohmann::json FakeGitHub::requests() const {
+  return readLog(folder_ / "requests.jsonl");
+}
+
+nlohmann::json FakeGitHub::answersSent() const {
+  return readLog(folder_ / "sent.jsonl");
 }
 
 std::string routeKey(const std::string& url) {

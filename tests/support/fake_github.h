@@ -26,6 +26,8 @@ class FakeGitHub {
   void setRoutes(const nlohmann::json& routes);
   // Every request received so far, oldest first.
   nlohmann::json requests() const;
+  // How many bytes of its body each answer sent, oldest first ({"path", "status", "sent"}).
+  nlohmann::json answersSent() const;
   int port() const { return port_; }
   std::filesystem::path caFile() const { return folder_ / "ca.pem"; }
 

@@ -16,6 +16,12 @@ routes.json maps a "host path" key (path with query) to a route:
             silence limit does not end a wait as long as the test needs),
             "hang" (answer nothing for 30 s), "trickle" (the body in four parts, "pause" seconds
             apart, 3 by default)
+  etag      sent as the ETag header; with etag_changes, each answer's differs
+  ranges    true: "Range: bytes=N-" is answered with 206 and the rest of the body (416 past its
+            end) unless If-Range names another ETag
+  break_after  each of the first "breaks" answers (all when not given) sends only this many
+            bytes of its body, then closes the connection
+The bytes each answer sent are logged as one JSON line in FOLDER/sent.jsonl.
 Unknown keys answer 404. The host "untrusted.test" presents a certificate of another CA.
 """
 import http.server
@@ -70,8 +76,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             with open(os.path.join(folder, "routes.json")) as f:
                 routes = json.load(f)
+                generation = os.fstat(f.fileno()).st_ino  # answers are counted per routes file
         except FileNotFoundError:
-            routes = {}
+            routes, generation = {}, 0
         route = routes.get(host + " " + self.path)
         if route is None:
             self.answer(404, b"Not Found", {})
@@ -88,10 +95,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(30)
             self.close_connection = True
             return
-        self.answer(route.get("status", 200), body, extra, route.get("mode", "normal"),
-                    route.get("gate"), route.get("pause", 3))
+        with self.server.log_lock:
+            counted = (generation, host + " " + self.path)
+            answers = self.server.answers[counted] = self.server.answers.get(counted, 0) + 1
+        status, mode = route.get("status", 200), route.get("mode", "normal")
+        etag = route.get("etag")
+        if etag and route.get("etag_changes"):
+            etag = f'{etag[:-1]}-{answers}"'
+        if etag:
+            extra["ETag"] = etag
+        asked = self.headers.get("Range", "")
+        if route.get("ranges") and status == 200 and asked.startswith("bytes=") and \
+                self.headers.get("If-Range", etag) == etag:
+            start = int(asked[len("bytes="):].rstrip("-"))
+            if start >= len(body):
+                extra["Content-Range"] = f"bytes */{len(body)}"
+                status, body = 416, b""
+            else:
+                status = 206
+                extra["Content-Range"] = f"bytes {start}-{len(body) - 1}/{len(body)}"
+                body = body[start:]
+        sent = len(body)
+        if "break_after" in route and answers <= route.get("breaks", answers):
+            mode, sent = "break", min(len(body), route["break_after"])
+        with self.server.log_lock, open(os.path.join(folder, "sent.jsonl"), "a") as log:
+            log.write(json.dumps({"path": self.path, "status": status, "sent": sent}) + "\n")
+        self.answer(status, body, extra, mode, route.get("gate"), route.get("pause", 3), sent)
 
-    def answer(self, status, body, extra, mode="normal", gate=None, pause=3):
+    def answer(self, status, body, extra, mode="normal", gate=None, pause=3, sent=0):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
         for name, value in extra.items():
@@ -108,7 +139,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body[start:start + quarter])
                 self.wfile.flush()
             return
-        self.wfile.write(body[: len(body) // 2])
+        self.wfile.write(body[:sent] if mode == "break" else body[: len(body) // 2])
         self.wfile.flush()
         if mode == "gate":
             sent, last_byte = len(body) // 2, time.monotonic()
@@ -154,6 +185,7 @@ def main():
     server.daemon_threads = True
     server.folder = folder
     server.log_lock = threading.Lock()
+    server.answers = {}
     server.socket = contexts["trusted"].wrap_socket(server.socket, server_side=True,
                                                     do_handshake_on_connect=False)
     print("PORT", server.server_address[1], flush=True)

@@ -26,6 +26,7 @@ FakeGitHub::FakeGitHub() : folder_(harnessFolder()) {
   setRoutes(nlohmann::json::object());
   std::error_code ignored;
   std::filesystem::remove(folder_ / "requests.jsonl", ignored);
+  std::filesystem::remove(folder_ / "sent.jsonl", ignored);
 }
 
 FakeGitHub::~FakeGitHub() {

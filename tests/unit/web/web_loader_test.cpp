@@ -564,6 +564,84 @@ TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {
   EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
 }
 
+// A download that breaks off after some bytes is asked again for the rest (Range, If-Range) and
+// installs exactly the published bytes; past three resumptions the check ends as before.
+class ResumingDownloadTest : public WebLoaderTest {
+ protected:
+  // The first `breaks` answers each send `bytes` of their body, then close.
+  static json breaking(int breaks, std::size_t bytes = kAsset.size() * 2 / 5) {
+    return {{"etag", "\"r1\""}, {"ranges", true}, {"break_after", bytes}, {"breaks", breaks}};
+  }
+
+  std::vector<json> assetAnswers() const {
+    std::vector<json> answers;
+    for (const json& answer : github.answersSent()) {
+      if (answer["path"].get<std::string>().find("/releases/download/") != std::string::npos) {
+        answers.push_back(answer);
+      }
+    }
+    return answers;
+  }
+
+  static inline const std::string kAsset = testing::windowsProgram(1 << 20, 'r');
+};
+
+TEST_F(ResumingDownloadTest, ADroppedDownloadAsksOnlyForTheRest) {
+  publish("v2", kAsset, breaking(1));
+  EXPECT_EQ(checkAndWait().back(), "ready");
+  EXPECT_TRUE(readFile(layout.executablePath) == kAsset);
+  const std::vector<json> answers = assetAnswers();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[1]["status"], 206);
+  EXPECT_EQ(answers[0]["sent"].get<std::size_t>() + answers[1]["sent"].get<std::size_t>(),
+            kAsset.size())
+      << "the first bytes were asked for once";
+  const json headers = github.requests().back()["headers"];
+  EXPECT_EQ(headers["Range"], "bytes=" + std::to_string(kAsset.size() * 2 / 5) + "-");
+  EXPECT_EQ(headers["If-Range"], "\"r1\"");
+}
+
+TEST_F(ResumingDownloadTest, ThreeBreaksInARowAreResumedAndAFourthEndsTheCheck) {
+  publish("v2", kAsset, breaking(3, kAsset.size() / 5));
+  EXPECT_EQ(checkAndWait().back(), "ready");
+  EXPECT_TRUE(readFile(layout.executablePath) == kAsset);
+  EXPECT_EQ(assetAnswers().size(), 4u);
+
+  publish("v3", kSecond, breaking(4, kSecond.size() / 5));
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_EQ(loader->state()["message"], kDownloadInterrupted);
+  EXPECT_TRUE(readFile(layout.executablePath) == kAsset);
+  EXPECT_EQ(partFiles(), "");
+}
+
+TEST_F(ResumingDownloadTest, AServerThatIgnoresTheRangeSendsItAllAgain) {
+  json route = breaking(1);
+  route.erase("ranges");
+  publish("v2", kAsset, route);
+  std::uint64_t shown = 0;
+  call("check_update");
+  awaitIdle([&](const json& state) {
+    EXPECT_GE(state["downloaded"].get<std::uint64_t>(), shown) << "the progress went back";
+    shown = state["downloaded"].get<std::uint64_t>();
+  });
+  EXPECT_EQ(loader->state()["phase"], "ready");
+  EXPECT_TRUE(readFile(layout.executablePath) == kAsset);
+  const std::vector<json> answers = assetAnswers();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[1]["status"], 200);
+}
+
+TEST_F(ResumingDownloadTest, AnotherFileUnderTheSameAddressIsNeverMixedIn) {
+  json route = breaking(1);
+  route["etag_changes"] = true;
+  publish("v2", kAsset, route);
+  EXPECT_EQ(checkAndWait().back(), "ready");
+  EXPECT_TRUE(readFile(layout.executablePath) == kAsset);
+  const std::vector<json> answers = assetAnswers();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[1]["status"], 200) << "If-Range named the first file";
+}
+
 // A publisher who allows it: after a check proved the installation, a check that cannot reach
 // GitHub proves the installed file against the recorded release and permits launching it.
 class OfflineStartTest : public LaunchTest {
