@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/cancellation.h"
+
 namespace muvra {
 
 // A file this process created itself: opened for writing only, shared with nobody, never an
@@ -42,7 +44,12 @@ class NewFile {
 };
 
 // Moves `source` onto `target`, replacing it, and returns once the move has reached the disk.
-bool replaceFile(const std::filesystem::path& source, const std::filesystem::path& target);
+// On Windows a target that something holds open for a moment (an antivirus scan, the search
+// indexer) is waited for, up to 3 s, unless `cancel` is set; elsewhere an open file never stands
+// in the way of a rename.
+bool replaceFile(const std::filesystem::path& source,
+                 const std::filesystem::path& target,
+                 const CancellationFlag& cancel = CancellationFlag());
 
 // Deletes the file if it is there; errors are ignored.
 void removeFileQuietly(const std::filesystem::path& path) noexcept;

@@ -59,7 +59,9 @@ void NewFile::close() {
   }
 }
 
-bool replaceFile(const std::filesystem::path& source, const std::filesystem::path& target) {
+bool replaceFile(const std::filesystem::path& source,
+                 const std::filesystem::path& target,
+                 const CancellationFlag&) {
   if (std::rename(source.c_str(), target.c_str()) != 0) {
     return false;
   }

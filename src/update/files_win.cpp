@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <chrono>
 #include <limits>
 
 #include "update/files.h"
@@ -39,9 +40,23 @@ bool NewFile::truncate() {
   return SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN) && SetEndOfFile(handle_);
 }
 
-bool replaceFile(const std::filesystem::path& source, const std::filesystem::path& target) {
-  return MoveFileExW(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool replaceFile(const std::filesystem::path& source,
+                 const std::filesystem::path& target,
+                 const CancellationFlag& cancel) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (;;) {
+    if (MoveFileExW(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const bool brieflyHeld = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                             error == ERROR_LOCK_VIOLATION;
+    if (!brieflyHeld || cancel.isSet() || std::chrono::steady_clock::now() >= until) {
+      return false;
+    }
+    Sleep(100);
+  }
 }
 
 }  // namespace muvra

@@ -17,8 +17,6 @@
 namespace muvra {
 namespace {
 
-const char* const kInterrupted =
-    "The download was interrupted. Your previous installation was kept.";
 constexpr int kMostRedirects = 10;  // as WinHTTP
 
 std::mutex transportLock;
@@ -219,7 +217,7 @@ void finish(CURLcode result, Transfer& transfer) {
     throw OperationFailure(kCannotReachGitHub);
   }
   transfer.checkStatus();
-  throw OperationFailure(kInterrupted);
+  throw OperationFailure(kDownloadInterrupted);
 }
 
 // Only https for every address. CURLOPT_PROTOCOLS_STR comes with libcurl 7.85; an older one
@@ -265,7 +263,7 @@ CURLcode perform(CURL* handle, Transfer& transfer) {
       throw OperationFailure("Cancelled.");
     }
     if (std::chrono::steady_clock::now() - transfer.lastHeard > kSilenceLimit) {
-      throw OperationFailure(transfer.responseStarted ? kInterrupted : kCannotReachGitHub);
+      throw OperationFailure(transfer.responseStarted ? kDownloadInterrupted : kCannotReachGitHub);
     }
     api.multiPoll(multi.get(), nullptr, 0, 100, nullptr);
   }

@@ -23,9 +23,6 @@ std::wstring wide(std::string_view text) {
   return std::wstring(units.begin(), units.end());
 }
 
-const char* const kInterrupted =
-    "The download was interrupted. Your previous installation was kept.";
-
 void throwIfCancelled(const CancellationFlag& cancel) {
   if (cancel.isSet()) {
     throw OperationFailure("Cancelled.");
@@ -41,6 +38,36 @@ DWORD numberHeader(HINTERNET request, DWORD query) {
     return 0;
   }
   return value;
+}
+
+// A text header of the final response; empty when it is missing. `name` for one WinHTTP has no
+// query for (WINHTTP_QUERY_CUSTOM).
+std::string textHeader(HINTERNET request,
+                       DWORD query,
+                       const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX) {
+  DWORD size = 0;
+  if (WinHttpQueryHeaders(request, query, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                          WINHTTP_NO_HEADER_INDEX) ||
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+    return {};
+  }
+  std::u16string value(size / sizeof(char16_t), u'\0');
+  if (!WinHttpQueryHeaders(request, query, name, value.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  value.resize(size / sizeof(char16_t));
+  return utf16ToUtf8Lossy(value);
+}
+
+AnswerFacts answerFacts(HINTERNET request, DWORD status) {
+  AnswerFacts facts;
+  facts.status = static_cast<long>(status);
+  facts.etag = textHeader(request, WINHTTP_QUERY_ETAG);
+  facts.lastModified = textHeader(request, WINHTTP_QUERY_LAST_MODIFIED);
+  facts.contentRange = textHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
+  facts.retryAfter = textHeader(request, WINHTTP_QUERY_RETRY_AFTER);
+  facts.rateLimitReset = textHeader(request, WINHTTP_QUERY_CUSTOM, L"X-RateLimit-Reset");
+  return facts;
 }
 
 // Session, connection and request of one GET; members close in reverse: request first.
@@ -95,16 +122,17 @@ OpenRequest openRequest(std::string_view url) {
   return open;
 }
 
-void sendAndReceive(HINTERNET request) {
-  const wchar_t* headers =
-      L"Accept: application/vnd.github+json\r\n"
-      L"X-GitHub-Api-Version: 2026-03-10\r\n"
-      L"Cache-Control: no-cache\r\n";
+void sendAndReceive(HINTERNET request, const RangeRequest& range) {
+  const std::wstring headers = wide(
+      "Accept: application/vnd.github+json\r\n"
+      "X-GitHub-Api-Version: 2026-03-10\r\n"
+      "Cache-Control: no-cache\r\n" +
+      rangeHeaderLines(range));
   // A redirect the policy refuses fails the receive (ERROR_WINHTTP_REDIRECT_FAILED).
-  if (!WinHttpSendRequest(request, headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0) ||
+  if (!WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1L),
+                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request, nullptr)) {
-    throw OperationFailure("Cannot reach GitHub over HTTPS. Check your connection and try again.");
+    throw OperationFailure(kCannotReachGitHub);
   }
 }
 
@@ -118,12 +146,12 @@ void readBody(HINTERNET request,
   for (;;) {
     DWORD count = 0;
     if (!WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
-      throw OperationFailure(kInterrupted);
+      throw OperationFailure(kDownloadInterrupted);
     }
     if (count == 0) {
       // A connection closed before the announced length is an interrupted body, not its end.
       if (total < announced) {
-        throw OperationFailure(kInterrupted);
+        throw OperationFailure(kDownloadInterrupted);
       }
       return;
     }
@@ -141,15 +169,20 @@ void readBody(HINTERNET request,
 void httpsGet(std::string_view url,
               std::uint64_t byteLimit,
               const CancellationFlag& cancel,
-              const ChunkSink& sink) {
+              const ChunkSink& sink,
+              const RangeRequest& range,
+              const AnswerCheck& check) {
   const OpenRequest open = openRequest(url);
   throwIfCancelled(cancel);
-  sendAndReceive(open.request.get());
+  sendAndReceive(open.request.get(), range);
   const DWORD status = numberHeader(open.request.get(), WINHTTP_QUERY_STATUS_CODE);
   if (status == 0) {
     throw OperationFailure("Could not read GitHub's HTTP status.");
   }
-  if (status != 200) {
+  if (check) {
+    check(answerFacts(open.request.get(), status));
+  }
+  if (!isAcceptedStatus(static_cast<long>(status), range)) {
     throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
   }
   throwIfCancelled(cancel);

@@ -189,7 +189,10 @@ void download(const fs::path& applicationPath,
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled. The previous installation was kept.");
   }
-  if (!replaceFile(temporary, applicationPath)) {
+  if (!replaceFile(temporary, applicationPath, cancel)) {
+    if (cancel.isSet()) {
+      throw OperationFailure("Update cancelled. The previous installation was kept.");
+    }
     throw OperationFailure("Close Muvra and retry. The update could not be installed.");
   }
   guard.disarm();

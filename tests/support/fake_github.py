@@ -76,7 +76,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             with open(os.path.join(folder, "routes.json")) as f:
                 routes = json.load(f)
-                generation = os.fstat(f.fileno()).st_ino  # answers are counted per routes file
+                written = os.fstat(f.fileno())  # answers are counted per routes file written
+                generation = (written.st_ino, written.st_ctime_ns)
         except FileNotFoundError:
             routes, generation = {}, 0
         route = routes.get(host + " " + self.path)

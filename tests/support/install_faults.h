@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace muvra::testing {
 
@@ -19,5 +21,20 @@ std::string keepFromBeingReplaced(const std::filesystem::path& file,
                                   const std::filesystem::path& scratch);
 
 void undoInstallFaults();
+
+#ifdef _WIN32
+// `file` opened without delete sharing from now for `time`, as an antivirus scan or the search
+// indexer opens a new program for a moment; let go by a thread of its own.
+class BriefHold {
+ public:
+  BriefHold(const std::filesystem::path& file, std::chrono::milliseconds time);
+  ~BriefHold();
+  BriefHold(const BriefHold&) = delete;
+  BriefHold& operator=(const BriefHold&) = delete;
+
+ private:
+  std::thread releaser_;
+};
+#endif
 
 }  // namespace muvra::testing

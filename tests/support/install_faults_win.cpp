@@ -45,4 +45,19 @@ void undoInstallFaults() {
   heldFiles().clear();
 }
 
+BriefHold::BriefHold(const std::filesystem::path& file, std::chrono::milliseconds time) {
+  HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  releaser_ = std::thread([held, time] {
+    std::this_thread::sleep_for(time);
+    if (held != INVALID_HANDLE_VALUE) {
+      CloseHandle(held);
+    }
+  });
+}
+
+BriefHold::~BriefHold() {
+  releaser_.join();
+}
+
 }  // namespace muvra::testing

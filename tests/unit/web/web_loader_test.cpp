@@ -564,6 +564,37 @@ TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {
   EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
 }
 
+#ifdef _WIN32
+// Something that opens the new program for a moment (an antivirus scan) does not fail the
+// install; what holds it longer than 3 s does, and the previous installation is kept.
+TEST_F(WebLoaderTest, TheMoveWaitsOutABriefHoldButNotALongOne) {
+  installOld();
+  for (const auto& [time, phase] : {std::pair{std::chrono::milliseconds(1000), "ready"},
+                                    std::pair{std::chrono::milliseconds(5000), "error"}}) {
+    SCOPED_TRACE(phase);
+    const std::string published = std::string(phase) == "ready" ? kSecond : kFirst;
+    const std::string before = readFile(layout.executablePath);
+    publish(std::string(phase) == "ready" ? "v2" : "v3", published);
+    std::optional<testing::BriefHold> hold;
+    loader->setCheckCheckpoint([&, time = time](std::string_view point) {
+      if (point == "verifying") {
+        hold.emplace(layout.executablePath, time);
+      }
+    });
+    EXPECT_EQ(checkAndWait().back(), phase);
+    hold.reset();
+    if (std::string(phase) == "ready") {
+      EXPECT_TRUE(readFile(layout.executablePath) == published);
+    } else {
+      EXPECT_EQ(loader->state()["message"],
+                "Close Muvra and retry. The update could not be installed.");
+      EXPECT_TRUE(readFile(layout.executablePath) == before);
+    }
+    EXPECT_EQ(partFiles(), "");
+  }
+}
+#endif
+
 // A download that breaks off after some bytes is asked again for the rest (Range, If-Range) and
 // installs exactly the published bytes; past three resumptions the check ends as before.
 class ResumingDownloadTest : public WebLoaderTest {
