@@ -16,6 +16,7 @@
 #include "update/launch.h"
 #include "update/release.h"
 #include "update/sha256.h"
+#include "web/check_log.h"
 #include "web/release_record.h"
 
 namespace muvra {
@@ -44,12 +45,14 @@ class RemovalGuard {
   bool armed_ = true;
 };
 
-std::string fetchReleaseDocument(const CancellationFlag& cancel) {
+std::string fetchReleaseDocument(const CancellationFlag& cancel, const fs::path& checkLog) {
   std::string body;
-  httpsGet(latestReleaseUrl(), kReleaseDocumentLimit, cancel,
-           [&body](const std::uint8_t* data, std::uint32_t size) {
-             body.append(reinterpret_cast<const char*>(data), size);
-           });
+  httpsGet(
+      latestReleaseUrl(), kReleaseDocumentLimit, cancel,
+      [&body](const std::uint8_t* data, std::uint32_t size) {
+        body.append(reinterpret_cast<const char*>(data), size);
+      },
+      {}, [&checkLog](const AnswerFacts& answer) { logRefusal(checkLog, answer); });
   return body;
 }
 
@@ -239,7 +242,7 @@ void runCheck(const InstallLayout& layout,
               const CheckOptions& options) {
   std::string body;
   try {
-    body = fetchReleaseDocument(cancel);
+    body = fetchReleaseDocument(cancel, options.checkLog);
   } catch (const OperationFailure& failure) {
     if (!options.offlineLaunch || cancel.isSet() || !allowsOfflineStart(failure.what()) ||
         !startRecordedRelease(layout, state, options.releaseRecord)) {

@@ -21,6 +21,8 @@ struct CheckOptions {
   // installed file still proves to be it (the publisher's choice, set when the build is
   // configured).
   bool offlineLaunch = false;
+  // Where GitHub's refusals (403, 429) are logged with the reset time it sent; empty: nowhere.
+  std::filesystem::path checkLog;
   CheckCheckpoint checkpoint;
 };
 

@@ -8,6 +8,7 @@
 #include "base/worker_apartment.h"
 #include "update/configuration.h"
 #include "web/bridge.h"
+#include "web/check_log.h"
 #include "web/release_record.h"
 #include "web/startup.h"
 
@@ -28,7 +29,9 @@ WebLoader::~WebLoader() {
 bool WebLoader::create() {
   checkOptions_.offlineLaunch = config::OfflineLaunch;
   try {
-    checkOptions_.releaseRecord = releaseRecordPath(profileRootFolder(), modulePath());
+    const std::filesystem::path root = profileRootFolder();
+    checkOptions_.releaseRecord = releaseRecordPath(root, modulePath());
+    checkOptions_.checkLog = checkLogPath(root, modulePath());
   } catch (const OperationFailure&) {
     // No profile root: the window says so; checks keep no record.
   }

@@ -46,6 +46,8 @@ class WebLoader {
     checkOptions_.releaseRecord = std::move(releaseRecord);
     checkOptions_.offlineLaunch = offlineLaunch;
   }
+  // Test-only: the log of checks, which create() places beside the start-up log.
+  void setCheckLog(std::filesystem::path checkLog) { checkOptions_.checkLog = std::move(checkLog); }
 
   bool preview = false;
   bool testMode = false;

@@ -10,6 +10,7 @@ routes.json maps a "host path" key (path with query) to a route:
   status    (default 200)
   body      text, or body_size with body_byte (a repeated character), or body_file (a path)
   location  adds a Location header (for redirects)
+  headers   more headers of the answer, by name
   mode      "normal", "drop" (send half the body, then close), "stall" (send half, then wait),
             "gate" (send half, wait until the file named by "gate" exists, then send the rest;
             while it waits, one more byte every 2 s, up to the last, so that the client's 8 s
@@ -92,6 +93,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             body = route.get("body", "").encode()
         extra = {"Location": route["location"]} if "location" in route else {}
+        extra.update(route.get("headers", {}))
         if route.get("mode") == "hang":
             time.sleep(30)
             self.close_connection = True

@@ -564,6 +564,23 @@ TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {
   EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
 }
 
+TEST_F(WebLoaderTest, ARateLimitIsLoggedWithTheResetTimeGitHubSent) {
+  const fs::path log = folder / "profiles" / "key-checks.log";
+  loader->setCheckLog(log);
+  github.setRoutes({{testing::routeKey(latestReleaseUrl()),
+                     {{"status", 429},
+                      {"body", "{}"},
+                      {"headers", {{"Retry-After", "60"}, {"X-RateLimit-Reset", "1796876458"}}}}}});
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_EQ(loader->state()["message"],
+            "GitHub denied or rate-limited the request. Try again later.");
+  const std::string logged = readFile(log);
+  EXPECT_NE(logged.find(" refused status=429 retry-after=60 x-ratelimit-reset=1796876458 "
+                        "(2026-12-10T04:20:58Z)"),
+            std::string::npos)
+      << logged;
+}
+
 #ifdef _WIN32
 // Something that opens the new program for a moment (an antivirus scan) does not fail the
 // install; what holds it longer than 3 s does, and the previous installation is kept.
