@@ -4,6 +4,7 @@
 
 #include "app/demo.h"
 #include "app/self_test.h"
+#include "app/standard_streams.h"
 #include "app/web_launcher.h"
 
 namespace muvra {
@@ -78,6 +79,7 @@ int runEntry(const std::vector<std::string>& arguments) {
   if (const std::optional<WebMode> web = webModeFor(arguments)) {
     return runWebLauncher(*web);
   }
+  useParentConsoleWhenUnattached();  // the console modes, never the window
   const std::string& option = arguments.front();
   if (option == "--self-test") {
     return runSelfTest();
@@ -96,8 +98,10 @@ int runGuarded(const std::function<int()>& mode) {
   try {
     return mode();
   } catch (const std::exception& failure) {
+    useParentConsoleWhenUnattached();
     std::cerr << "Muvra Loader: " << failure.what() << '\n';
   } catch (...) {
+    useParentConsoleWhenUnattached();
     std::cerr << "Muvra Loader could not start. Run it from a terminal to keep this message "
                  "visible.\n";
   }

@@ -1,0 +1,7 @@
+#include "app/standard_streams.h"
+
+namespace muvra {
+
+void useParentConsoleWhenUnattached() {}
+
+}  // namespace muvra
