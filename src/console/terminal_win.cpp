@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <iostream>
+#include <string>
 
 namespace muvra {
 
@@ -38,7 +39,27 @@ struct ConsoleTerminal::Saved {
   DWORD inputMode = 0;
   CONSOLE_CURSOR_INFO cursor{};
   WORD attribute = 7;
+  std::string frame;  // the rows written since the frame began, with their escapes
 };
+
+namespace {
+
+// Everything in one call where the console takes it: a console host (Wine's above all) pays
+// for each call, far more than for its bytes.
+void writeWhole(HANDLE output, const std::string& text) {
+  const char* next = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteFile(output, next, static_cast<DWORD>(left), &written, nullptr) || written == 0) {
+      return;
+    }
+    next += written;
+    left -= written;
+  }
+}
+
+}  // namespace
 
 ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
   Saved& saved = *saved_;
@@ -64,8 +85,7 @@ ConsoleTerminal::ConsoleTerminal() : saved_(std::make_unique<Saved>()) {
   SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
 
   if (virtualTerminal_) {
-    std::cout << "\x1b[48;2;10;11;16m\x1b[2J\x1b[H";
-    std::cout.flush();
+    writeWhole(saved.output, "\x1b[48;2;10;11;16m\x1b[2J\x1b[H");
   } else if (const auto info = screenBuffer(saved.output)) {
     DWORD written = 0;
     const DWORD cells = static_cast<DWORD>(info->dwSize.X) * static_cast<DWORD>(info->dwSize.Y);
@@ -81,8 +101,7 @@ ConsoleTerminal::~ConsoleTerminal() {
 void ConsoleTerminal::restore() {
   Saved& saved = *saved_;
   if (virtualTerminal_) {
-    std::cout << "\x1b[0m";
-    std::cout.flush();
+    writeWhole(saved.output, "\x1b[0m");
   }
   if (const auto info = screenBuffer(saved.output)) {
     const SHORT below = static_cast<SHORT>(info->srWindow.Top + previousFrame_.size());
@@ -123,7 +142,7 @@ std::optional<ConsoleWindow> ConsoleTerminal::window() const {
 
 void ConsoleTerminal::writeRow(std::size_t row, const ScreenLine& line, unsigned tick) {
   if (virtualTerminal_) {
-    std::cout << rowEscapes(row, line, tick);
+    saved_->frame += rowEscapes(row, line, tick);
     return;
   }
   const std::optional<ConsoleWindow> area = window();
@@ -137,7 +156,8 @@ void ConsoleTerminal::writeRow(std::size_t row, const ScreenLine& line, unsigned
 }
 
 void ConsoleTerminal::endFrame() {
-  std::cout.flush();
+  writeWhole(saved_->output, saved_->frame);
+  saved_->frame.clear();
 }
 
 }  // namespace muvra
