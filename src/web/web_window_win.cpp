@@ -106,6 +106,7 @@ struct WebWindow::Host : WebWindowHostBase {
   static LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
   // `handle` is the window's own: `window` is still null while CreateWindowExW runs.
   LRESULT handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+  static void limitSize(HWND handle, MINMAXINFO& limits);
   void paintSplash();
   void showText(std::string text);
   void fitBrowserToWindow();
@@ -209,16 +210,22 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
       }
       return 0;
     case WM_ACTIVATE:
-      // The keyboard goes to the page whenever the window becomes active.
-      if (controller && LOWORD(wParam) != WA_INACTIVE) {
+      // The keyboard goes to the page whenever the window becomes active. DefWindowProcW would
+      // give the focus to the frame itself once the view had it.
+      if (controller && LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0) {
         controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+        return 0;
       }
       return DefWindowProcW(handle, message, wParam, lParam);
-    case WM_GETMINMAXINFO: {
-      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-      limits->ptMinTrackSize = {kMinimumWidth, kMinimumHeight};
+    case WM_SETFOCUS:
+      if (controller) {
+        controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+        return 0;
+      }
+      return DefWindowProcW(handle, message, wParam, lParam);
+    case WM_GETMINMAXINFO:
+      limitSize(handle, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
-    }
     case WM_CLOSE:
       if (onClose) {
         onClose();
@@ -238,6 +245,20 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
       return 0;
     default:
       return DefWindowProcW(handle, message, wParam, lParam);
+  }
+}
+
+// At least the least size; maximised, the work area of the window's monitor: a window without a
+// caption would otherwise cover the taskbar. Windows reads the maximised place as if on the
+// primary monitor and moves it onto the window's own.
+void WebWindow::Host::limitSize(HWND handle, MINMAXINFO& limits) {
+  limits.ptMinTrackSize = {kMinimumWidth, kMinimumHeight};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (GetMonitorInfoW(MonitorFromWindow(handle, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    limits.ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
+    limits.ptMaxSize = {work.right - work.left, work.bottom - work.top};
   }
 }
 
@@ -478,7 +499,13 @@ void WebWindow::Host::navigationCompleted(ICoreWebView2NavigationCompletedEventA
   BOOL success = FALSE;
   args->get_IsSuccess(&success);
   if (!success) {
-    showText("The embedded interface could not load.");
+    // A navigation the guard cancelled ends so too, and the page stays; only a failed load of
+    // the page is a failure.
+    COREWEBVIEW2_WEB_ERROR_STATUS error = COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN;
+    args->get_WebErrorStatus(&error);
+    if (error != COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED) {
+      showText("The embedded interface could not load.");
+    }
     return;
   }
   startup.statusText.clear();
