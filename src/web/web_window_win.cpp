@@ -84,10 +84,7 @@ struct WebWindow::Host : WebWindowHostBase {
       : WebWindowHostBase({[this](const std::string& text) { postToPage(text); },
                            [this] { ShowWindow(window, SW_MINIMIZE); },
                            [this] { PostMessageW(window, WM_CLOSE, 0, 0); },
-                           [this] {
-                             ReleaseCapture();
-                             PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
-                           }}),
+                           [this] { beginMoveDrag(); }}),
         owner(window_owner) {}
 
   ~Host() {
@@ -107,6 +104,8 @@ struct WebWindow::Host : WebWindowHostBase {
   // `handle` is the window's own: `window` is still null while CreateWindowExW runs.
   LRESULT handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
   static void limitSize(HWND handle, MINMAXINFO& limits);
+  void resized(WPARAM kind);
+  void beginMoveDrag();
   void paintSplash();
   void showText(std::string text);
   void fitBrowserToWindow();
@@ -142,6 +141,7 @@ struct WebWindow::Host : WebWindowHostBase {
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   bool comInitialized = false;
   bool ready = false;
+  bool minimized = false;
 
   HWND window = nullptr;
   ComRef<ICoreWebView2Environment> environment;
@@ -202,7 +202,7 @@ LRESULT CALLBACK WebWindow::Host::windowProcedure(HWND handle,
 LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE:
-      fitBrowserToWindow();
+      resized(wParam);
       return 0;
     case WM_MOVE:
       if (controller) {
@@ -260,6 +260,29 @@ void WebWindow::Host::limitSize(HWND handle, MINMAXINFO& limits) {
     limits.ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
     limits.ptMaxSize = {work.right - work.left, work.bottom - work.top};
   }
+}
+
+// A minimised window's view is set invisible, so that the browser stops drawing it.
+void WebWindow::Host::resized(WPARAM kind) {
+  const bool nowMinimized = kind == SIZE_MINIMIZED;
+  if (controller && nowMinimized != minimized) {
+    controller->put_IsVisible(nowMinimized ? FALSE : TRUE);
+  }
+  minimized = nowMinimized;
+  if (!minimized) {
+    fitBrowserToWindow();
+  }
+}
+
+// The page asks for a move when its header is pressed; by the time the request arrives the
+// button may be up again, and a move started then would follow the pointer unasked.
+void WebWindow::Host::beginMoveDrag() {
+  const int primary = GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON;
+  if ((GetAsyncKeyState(primary) & 0x8000) == 0) {
+    return;
+  }
+  ReleaseCapture();
+  PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
 void WebWindow::Host::paintSplash() {
@@ -574,9 +597,18 @@ void WebWindow::capture(const std::filesystem::path& file, std::function<void(bo
   }
 }
 
-void WebWindow::waitForEvents(std::optional<std::uint64_t>) {
+// Sleeps until a message is queued (at once when one is) or the deadline passes, then handles
+// what is queued; the caller looks at what they changed before it waits again.
+void WebWindow::waitForEvents(std::optional<std::uint64_t> deadline) {
+  DWORD timeout = INFINITE;
+  if (deadline) {
+    const std::uint64_t now = tickMilliseconds();
+    timeout = *deadline <= now
+                  ? 0
+                  : static_cast<DWORD>(std::min<std::uint64_t>(*deadline - now, INFINITE - 1));
+  }
+  MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   processEvents();
-  Sleep(10);
 }
 
 void WebWindow::processEvents() {

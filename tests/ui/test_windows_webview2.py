@@ -231,6 +231,11 @@ class StandinTest(unittest.TestCase):
         self.assertIn("new-window https://example.com/ handled", lines)
         self.assertIn("permission " + ORIGIN + "loader.html state=2", lines)  # DENY
 
+    def test_a_minimised_window_hides_its_view(self):
+        status, out, err = self.run_mode(["--web-preview"], "call minimize", "call close")
+        self.assertEqual((status, out, err), (0, "", ""))
+        self.assertIn("controller.put_IsVisible FALSE", self.transcript())
+
     def test_the_bridge_answers_only_the_page(self):
         status, out, err = self.run_mode(
             ["--web-preview"],
