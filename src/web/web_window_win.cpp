@@ -58,6 +58,36 @@ std::optional<std::string> viewString(Getter get) {
   return value;
 }
 
+// Dots per inch of a window, or of a monitor before the window exists; 96 where Windows cannot
+// say (before Windows 10 1607, or in a process that is not DPI-aware).
+UINT windowDpi(HWND handle) {
+  using GetDpi = UINT(WINAPI*)(HWND);
+  static const auto get = reinterpret_cast<GetDpi>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  const UINT dpi = get != nullptr ? get(handle) : 0;
+  return dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+UINT monitorDpi(HMONITOR monitor) {
+  using GetDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const HMODULE shcore =
+      LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto get = shcore != nullptr ? reinterpret_cast<GetDpi>(reinterpret_cast<void*>(
+                                           GetProcAddress(shcore, "GetDpiForMonitor")))
+                                     : nullptr;
+  UINT x = 0;
+  UINT y = 0;
+  constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+  return get != nullptr && SUCCEEDED(get(monitor, kEffectiveDpi, &x, &y)) && x != 0
+             ? x
+             : USER_DEFAULT_SCREEN_DPI;
+}
+
+// A length of the 96-DPI design at `dpi`.
+int scaled(int length, UINT dpi) {
+  return MulDiv(length, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+}
+
 std::uint32_t statusCode(HRESULT result) {
   return static_cast<std::uint32_t>(result);
 }
@@ -162,16 +192,21 @@ bool WebWindow::Host::createWindow() {
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = kClassName;
   RegisterClassW(&windowClass);
-  // A pop-up window takes no default position: centred on the work area under the pointer.
+  // A pop-up window takes no default position: centred on the work area under the pointer, at
+  // that monitor's scale.
   POINT pointer{};
   GetCursorPos(&pointer);
+  const HMONITOR screen = MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY);
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  GetMonitorInfoW(screen, &monitor);
+  const UINT dpi = monitorDpi(screen);
+  const int width = scaled(kWidth, dpi);
+  const int height = scaled(kHeight, dpi);
   const RECT& work = monitor.rcWork;
-  const int left = work.left + (work.right - work.left - kWidth) / 2;
-  const int top = work.top + std::max(0L, (work.bottom - work.top - kHeight) / 2);
-  window = CreateWindowExW(0, kClassName, L"Muvra", kStyle, left, top, kWidth, kHeight, nullptr,
+  const int left = work.left + (work.right - work.left - width) / 2;
+  const int top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
+  window = CreateWindowExW(0, kClassName, L"Muvra", kStyle, left, top, width, height, nullptr,
                            nullptr, instance, this);
   if (window == nullptr) {
     return false;
@@ -226,6 +261,14 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
     case WM_GETMINMAXINFO:
       limitSize(handle, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the place and size Windows suggests for it.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(handle, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_CLOSE:
       if (onClose) {
         onClose();
@@ -252,7 +295,8 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
 // caption would otherwise cover the taskbar. Windows reads the maximised place as if on the
 // primary monitor and moves it onto the window's own.
 void WebWindow::Host::limitSize(HWND handle, MINMAXINFO& limits) {
-  limits.ptMinTrackSize = {kMinimumWidth, kMinimumHeight};
+  const UINT dpi = windowDpi(handle);
+  limits.ptMinTrackSize = {scaled(kMinimumWidth, dpi), scaled(kMinimumHeight, dpi)};
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   if (GetMonitorInfoW(MonitorFromWindow(handle, MONITOR_DEFAULTTONEAREST), &monitor)) {
@@ -295,7 +339,8 @@ void WebWindow::Host::paintSplash() {
   DeleteObject(background);
   SetTextColor(device, RGB(239, 139, 184));
   SetBkMode(device, TRANSPARENT);
-  InflateRect(&area, -kSplashMargin, -kSplashMargin);
+  const int margin = scaled(kSplashMargin, windowDpi(window));
+  InflateRect(&area, -margin, -margin);
   const std::wstring text =
       startup.statusText.empty() ? L"Opening Muvra..." : wide(startup.statusText);
   DrawTextW(device, text.c_str(), -1, &area, DT_WORDBREAK);

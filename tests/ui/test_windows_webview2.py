@@ -42,7 +42,8 @@ HEADERS = {
 class StandinTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.screen_folder = wine_display.start_display(cls)
+        # Room for the window at 150 %.
+        cls.screen_folder = wine_display.start_display(cls, "1280x1024")
 
     def setUp(self):
         self.folder = program.temporary_folder(self)
@@ -134,6 +135,38 @@ class StandinTest(unittest.TestCase):
         bounds = [line for line in self.transcript() if line.startswith("controller.put_Bounds")]
         self.assertEqual(bounds[0], "controller.put_Bounds 0 0 534 644")
         self.assertEqual(bounds[-1], "controller.put_Bounds 0 0 424 504")
+
+    def test_at_144_dpi_the_window_is_one_and_a_half_times_its_size(self):
+        # Wine's scale for the whole session: its LogPixels setting, read when a program starts.
+        desktop = r"HKCU\Control Panel\Desktop"
+        subprocess.run(PROGRAM.runner + ["reg", "add", desktop, "/v", "LogPixels", "/t",
+                                         "REG_DWORD", "/d", "144", "/f"],
+                       check=True, capture_output=True)
+        self.addCleanup(subprocess.run, PROGRAM.runner + ["reg", "delete", desktop, "/v",
+                                                          "LogPixels", "/f"], capture_output=True)
+        with open(self.script, "w") as out:
+            out.write('poll "the page polls until the window closes"\n')
+        window = subprocess.Popen(PROGRAM.command(["--web-preview"], self.copy),
+                                  env=self.environment, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(window.wait)
+        self.addCleanup(window.kill)
+        self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
+        (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
+                                   capture_output=True, text=True).stdout.split()
+        size = subprocess.run(["xdotool", "getwindowgeometry", "--shell", handle],
+                              capture_output=True, text=True, check=True).stdout
+        values = dict(line.split("=") for line in size.split())
+        subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
+        self.assertEqual(window.wait(timeout=30), 0)
+        (bounds,) = {line for line in self.transcript() if line.startswith("controller.put_Bounds")}
+        left, top, right, bottom = map(int, bounds.split()[1:])
+        # 540 × 650 at 96 DPI, so 810 × 975 outside; the view fills the client area, which is
+        # what the X window shows, the window less a frame as wide on every side.
+        frame = (975 - bottom) // 2
+        self.assertEqual((left, top, right + 2 * frame, bottom + 2 * frame), (0, 0, 810, 975))
+        self.assertLess(frame, 10)
+        self.assertEqual((int(values["WIDTH"]), int(values["HEIGHT"])), (right, bottom))
 
     def lines_saying(self, text):
         """How many lines of the transcript the stand-in is writing are `text`."""

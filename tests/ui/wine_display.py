@@ -18,8 +18,9 @@ def stop_wine():
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def start_display(test_class):
-    """Starts Xvfb for the whole class, with Wine's server restarted to use it.
+def start_display(test_class, size=None):
+    """Starts Xvfb for the whole class (its screen `size` as "WxH", the screenshots' size when not
+    given), with Wine's server restarted to use it.
 
     Wine's desktop process, which every window needs, starts with the first window and stays
     bound to that display, so the prefix's server is stopped before and after. Returns the folder
@@ -28,7 +29,7 @@ def start_display(test_class):
     test_class.addClassCleanup(shutil.rmtree, folder, ignore_errors=True)
     stop_wine()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                             f"{screen.WIDTH}x{screen.HEIGHT}x24", "-fbdir", folder],
+                             f"{size or f'{screen.WIDTH}x{screen.HEIGHT}'}x24", "-fbdir", folder],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     os.environ["DISPLAY"] = ":" + xvfb.stdout.readline().strip()
     os.environ.pop("XAUTHORITY", None)
