@@ -503,6 +503,16 @@ void WebWindow::Host::createView(WebKitUserContentFilter* filter) {
                      return TRUE;
                    }),
                    this);
+  // A web process that crashed or ran out of memory left an empty view: the page is loaded again
+  // in a new one. (Ended by the program itself, it is being torn down.)
+  g_signal_connect(
+      view, "web-process-terminated",
+      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, Host* host) {
+        if (reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !host->startup.closing) {
+          host->navigate(host->startPage);
+        }
+      }),
+      this);
   gtk_stack_add_named(GTK_STACK(stack), view, "view");
   gtk_widget_show(view);
   gtk_stack_set_visible_child(GTK_STACK(stack), splash);

@@ -171,6 +171,17 @@ class WebModesTest(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, self.geometry(display, pid))
             time.sleep(0.05)
 
+    def test_a_crashed_web_process_loads_the_page_again(self):
+        pid, _ = self.start_preview()
+        web_process = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/WebKitWebProcess"
+        (web,) = program.processes_of(web_process, under=pid)
+        os.kill(web, signal.SIGKILL)
+        deadline = time.monotonic() + 60
+        while [line.split()[1] for line in self.log_lines()].count("stage=Ready") < 2:
+            self.assertLess(time.monotonic(), deadline, "the page was not loaded again")
+            time.sleep(0.05)
+        self.assertNotIn(web, program.processes_of(web_process, under=pid))
+
     def test_the_resize_cursor_shows_only_over_the_border(self):
         pid, display = self.start_preview()
         x, y, width, height = self.geometry(display, pid)
