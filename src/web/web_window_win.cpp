@@ -30,6 +30,13 @@ constexpr int kMinimumWidth = 430;
 constexpr int kMinimumHeight = 510;
 constexpr int kSplashMargin = 35;
 constexpr UINT kRestartMessage = WM_APP + 704;
+constexpr UINT kBrowserExitedMessage = WM_APP + 705;
+// A creation whose handler is never called (reported after broken runtime updates) fails its
+// stage after this long.
+constexpr UINT_PTR kCreationTimer = 1;
+constexpr UINT kCreationLimitMilliseconds = 20000;
+constexpr std::uint32_t kTimedOut = 0x800705B4;        // HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+constexpr std::uint32_t kProcessAborted = 0x8007042B;  // HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED)
 constexpr DWORD kImmersiveDarkMode = 20;
 constexpr DWORD kCornerPreference = 33;
 constexpr DWORD kRoundCorners = 2;
@@ -146,6 +153,10 @@ struct WebWindow::Host : WebWindowHostBase {
   void controllerCompleted(HRESULT result, ICoreWebView2Controller* created);
   void configureView();
   void reportFailure(std::string_view stage, std::uint32_t code);
+  void awaitCreation(std::string stage);
+  bool creationCompleted(unsigned attempt);
+  void creationTimedOut();
+  void processFailed(ICoreWebView2ProcessFailedEventArgs* args);
   void releaseBrowser();
   void navigate(const std::string& page);
 
@@ -172,6 +183,10 @@ struct WebWindow::Host : WebWindowHostBase {
   bool comInitialized = false;
   bool ready = false;
   bool minimized = false;
+  // The creation awaited and the start it belongs to: a completion of an abandoned start is
+  // ignored.
+  std::string awaitedStage;
+  unsigned startNumber = 0;
 
   HWND window = nullptr;
   ComRef<ICoreWebView2Environment> environment;
@@ -286,6 +301,20 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
         startBrowser();
       }
       return 0;
+    case kBrowserExitedMessage:
+      // The view is gone with its browser: recovered as a failed start is.
+      if (!startup.closing && controller) {
+        releaseBrowser();
+        ready = false;
+        reportFailure("Browser process exited", kProcessAborted);
+      }
+      return 0;
+    case WM_TIMER:
+      if (wParam == kCreationTimer) {
+        creationTimedOut();
+        return 0;
+      }
+      return DefWindowProcW(handle, message, wParam, lParam);
     default:
       return DefWindowProcW(handle, message, wParam, lParam);
   }
@@ -384,12 +413,16 @@ void WebWindow::Host::startBrowser() {
   }
   const auto handler = guarded<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
                                IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-      [this](HRESULT result, ICoreWebView2Environment* created) {
-        environmentCompleted(result, created);
+      [this, start = ++startNumber](HRESULT result, ICoreWebView2Environment* created) {
+        if (creationCompleted(start)) {
+          environmentCompleted(result, created);
+        }
       });
   const HRESULT result = create(nullptr, startup.profileFolder.c_str(), nullptr, handler.get());
   if (FAILED(result)) {
     reportFailure("Create environment call", statusCode(result));
+  } else {
+    awaitCreation("Create environment callback");
   }
 }
 
@@ -403,12 +436,16 @@ void WebWindow::Host::environmentCompleted(HRESULT result, ICoreWebView2Environm
   logStartupStage(startup, "Create controller", 0);
   const auto handler = guarded<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
                                IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-      [this](HRESULT completed, ICoreWebView2Controller* made) {
-        controllerCompleted(completed, made);
+      [this, start = startNumber](HRESULT completed, ICoreWebView2Controller* made) {
+        if (creationCompleted(start)) {
+          controllerCompleted(completed, made);
+        }
       });
   const HRESULT call = environment->CreateCoreWebView2Controller(window, handler.get());
   if (FAILED(call)) {
     reportFailure("Create controller call", statusCode(call));
+  } else {
+    awaitCreation("Create controller callback");
   }
 }
 
@@ -503,6 +540,13 @@ void WebWindow::Host::configureView() {
           })
           .get(),
       &token);
+  webview->add_ProcessFailed(
+      guarded<ICoreWebView2ProcessFailedEventHandler, IID_ICoreWebView2ProcessFailedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+            processFailed(args);
+          })
+          .get(),
+      &token);
 }
 
 void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) {
@@ -515,7 +559,59 @@ void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) 
   }
 }
 
+void WebWindow::Host::awaitCreation(std::string stage) {
+  awaitedStage = std::move(stage);
+  SetTimer(window, kCreationTimer, kCreationLimitMilliseconds, nullptr);
+}
+
+// Whether a completion belongs to the start under way, whose wait it then ends.
+bool WebWindow::Host::creationCompleted(unsigned start) {
+  if (start != startNumber || awaitedStage.empty()) {
+    return false;
+  }
+  awaitedStage.clear();
+  KillTimer(window, kCreationTimer);
+  return true;
+}
+
+void WebWindow::Host::creationTimedOut() {
+  KillTimer(window, kCreationTimer);
+  if (awaitedStage.empty()) {
+    return;
+  }
+  const std::string stage = std::move(awaitedStage);
+  awaitedStage.clear();
+  ++startNumber;  // a completion that comes after all is not this start's any more
+  reportFailure(stage, kTimedOut);
+}
+
+// A page whose renderer ended or hangs is loaded again; a browser that ended takes the view
+// with it, which is started again as after a failed start (asynchronously: not from inside the
+// view's own event).
+void WebWindow::Host::processFailed(ICoreWebView2ProcessFailedEventArgs* args) {
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+  args->get_ProcessFailedKind(&kind);
+  switch (kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
+      PostMessageW(window, kBrowserExitedMessage, 0, 0);
+      break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
+      if (webview) {
+        ready = false;
+        webview->Reload();
+      }
+      break;
+    default:
+      break;  // the runtime starts its other processes again itself
+  }
+}
+
 void WebWindow::Host::releaseBrowser() {
+  awaitedStage.clear();
+  if (window != nullptr) {
+    KillTimer(window, kCreationTimer);
+  }
   if (controller) {
     controller->Close();
   }

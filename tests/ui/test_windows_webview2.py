@@ -96,12 +96,12 @@ class StandinTest(unittest.TestCase):
             "settings.put_IsStatusBarEnabled FALSE",
             "settings.put_AreBrowserAcceleratorKeysEnabled FALSE"])
         calls = [line for line in lines if line.startswith("view.") and "Json" not in line]
-        self.assertEqual(calls[:9], [
+        self.assertEqual(calls[:10], [
             "view.AddWebResourceRequestedFilter * ALL",
             "view.add_WebResourceRequested", "view.add_WebMessageReceived",
             "view.add_NavigationStarting", "view.add_NewWindowRequested",
             "view.add_PermissionRequested", "view.add_NavigationCompleted",
-            "view.Navigate " + ORIGIN + "loader.html",
+            "view.add_ProcessFailed", "view.Navigate " + ORIGIN + "loader.html",
             f"view.ExecuteScript {len(automated_test_script())} bytes"])
         self.assertIn("controller.put_Bounds 0 0 534 644", lines)
         self.assertIn("navigation-completed " + ORIGIN + "loader.html success", lines)
@@ -263,6 +263,38 @@ class StandinTest(unittest.TestCase):
         self.assertIn("navigation-starting https://example.com/ cancelled", lines)
         self.assertIn("new-window https://example.com/ handled", lines)
         self.assertIn("permission " + ORIGIN + "loader.html state=2", lines)  # DENY
+
+    def test_a_renderer_that_ends_or_hangs_loads_the_page_again(self):
+        for kind in ("render-exited", "render-unresponsive"):
+            with self.subTest(kind=kind):
+                status, out, err = self.run_mode(["--web-preview"], f"process-failed {kind}",
+                                                  "call close")
+                self.assertEqual((status, out, err), (0, "", ""))
+                lines = self.transcript()
+                self.assertEqual(lines.count("view.Reload"), 1)
+                self.assertEqual(
+                    lines.count(f"navigation-completed {ORIGIN}loader.html success"), 2)
+
+    def test_a_browser_that_exits_is_started_again_once(self):
+        self.assertEqual(self.run_mode(["--web-ui-test"], "process-failed browser-exited first"),
+                         (0, PASS, ""))
+        self.assertEqual(self.startup_log()[2:], [
+            "attempt=0 stage=Ready code=0x00000000",
+            "attempt=0 stage=Browser process exited code=0x8007042B",
+            "attempt=1 stage=Create environment code=0x00000000",
+            "attempt=1 stage=Create controller code=0x00000000",
+            "attempt=1 stage=Ready code=0x00000000"])
+        status, out, err = self.run_mode(["--web-ui-test"], "process-failed browser-exited")
+        self.assertEqual((status, out), (1, FAIL))
+        self.assertTrue(err.startswith("Browser process exited 0x8007042B: "), err)
+
+    def test_a_creation_that_never_completes_fails_its_stage(self):
+        self.assertEqual(self.run_mode(["--web-ui-test"], "environment-pending first"),
+                         (0, PASS, ""))
+        log = self.startup_log()
+        self.assertIn("attempt=0 stage=Create environment callback code=0x800705B4", log)
+        self.assertEqual(log[-1], "attempt=1 stage=Ready code=0x00000000")
+        self.assertIn("environment pending", self.transcript())
 
     def test_a_minimised_window_hides_its_view(self):
         status, out, err = self.run_mode(["--web-preview"], "call minimize", "call close")

@@ -51,6 +51,16 @@ HRESULT completeCreation(Handler* handler,
   if (handler == nullptr) {
     return E_POINTER;
   }
+  // "environment-pending first" (or "always"): the creation returns S_OK and never completes,
+  // as after a broken runtime update; the handler is held for good.
+  const std::string pending = directive(kind + "-pending");
+  if (pending == "always" || (pending == "first" && attempt == 0)) {
+    ++attempt;
+    note(kind + " pending");
+    static auto* const heldForGood = new std::vector<Ref>();
+    heldForGood->emplace_back(handler);
+    return S_OK;
+  }
   const HRESULT failure = injectedFailure(kind + "-fails", attempt++);
   later([held = Ref(handler), failure, kind, create] {
     auto* completed = held.get<Handler>();
@@ -193,9 +203,9 @@ HRESULT subscribe(ICoreWebView2* self,
                   Event event,
                   Handler* handler,
                   EventRegistrationToken* token) {
-  static const char* const names[] = {"NavigationStarting",   "NavigationCompleted",
-                                      "WebResourceRequested", "WebMessageReceived",
-                                      "NewWindowRequested",   "PermissionRequested"};
+  static const char* const names[] = {
+      "NavigationStarting", "NavigationCompleted", "WebResourceRequested", "WebMessageReceived",
+      "NewWindowRequested", "PermissionRequested", "ProcessFailed"};
   note(std::string("view.add_") + names[static_cast<int>(event)]);
   if (handler == nullptr || token == nullptr) {
     return E_POINTER;
@@ -287,6 +297,15 @@ const ICoreWebView2Vtbl& viewTable() {
     made.add_PermissionRequested = [](ICoreWebView2* self, auto* handler, auto* token) {
       return subscribe(self, Event::PermissionRequested, handler, token);
     };
+    made.add_ProcessFailed = [](ICoreWebView2* self, auto* handler, auto* token) {
+      return subscribe(self, Event::ProcessFailed, handler, token);
+    };
+    made.Reload = [](ICoreWebView2* self) -> HRESULT {
+      View& view = nodeOf<View>(self);
+      note("view.Reload");
+      beginNavigation(view, view.page.location);
+      return S_OK;
+    };
     made.PostWebMessageAsJson = [](ICoreWebView2* self, LPCWSTR json) -> HRESULT {
       View& view = nodeOf<View>(self);
       note("view.PostWebMessageAsJson " + narrow(json));
@@ -373,6 +392,12 @@ const Table& argumentsTable() {
     if constexpr (requires { made.put_State; }) {
       made.put_State = [](auto* face, COREWEBVIEW2_PERMISSION_STATE value) -> HRESULT {
         nodeOf<Arguments>(face).state = value;
+        return S_OK;
+      };
+    }
+    if constexpr (requires { made.get_ProcessFailedKind; }) {
+      made.get_ProcessFailedKind = [](auto* face, COREWEBVIEW2_PROCESS_FAILED_KIND* value) {
+        *value = nodeOf<Arguments>(face).failedKind;
         return S_OK;
       };
     }
@@ -487,6 +512,9 @@ Arguments& makeArguments(Event event) {
     case Event::NewWindowRequested:
       return argumentsOf<ICoreWebView2NewWindowRequestedEventArgsVtbl>(
           "new-window-requested", IID_ICoreWebView2NewWindowRequestedEventArgs);
+    case Event::ProcessFailed:
+      return argumentsOf<ICoreWebView2ProcessFailedEventArgsVtbl>(
+          "process-failed", IID_ICoreWebView2ProcessFailedEventArgs);
     case Event::PermissionRequested:
       break;
   }
@@ -510,6 +538,7 @@ void raise(View& view, Event event, Arguments& arguments) {
       STANDIN_RAISE(WebMessageReceived)
       STANDIN_RAISE(NewWindowRequested)
       STANDIN_RAISE(PermissionRequested)
+      STANDIN_RAISE(ProcessFailed)
 #undef STANDIN_RAISE
     }
   }

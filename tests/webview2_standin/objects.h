@@ -58,6 +58,8 @@ struct Arguments : Node {
   BOOL success = FALSE;
   COREWEBVIEW2_WEB_ERROR_STATUS error = COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN;
   COREWEBVIEW2_PERMISSION_STATE state = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
+  COREWEBVIEW2_PROCESS_FAILED_KIND failedKind =
+      COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
   COREWEBVIEW2_WEB_RESOURCE_CONTEXT context = COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL;
   Request* request = nullptr;  // its own reference
   Ref response;
@@ -71,6 +73,7 @@ enum class Event {
   WebMessageReceived,
   NewWindowRequested,
   PermissionRequested,
+  ProcessFailed,
 };
 
 // New arguments of `event`; the caller holds their one reference.

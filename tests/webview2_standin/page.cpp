@@ -182,6 +182,26 @@ Arguments& raiseOnce(View& view, Event event, const std::string& uri) {
   return arguments;
 }
 
+// "process-failed render-exited|render-unresponsive|browser-exited [first]": the runtime tells
+// the view that one of its processes failed; with "first", only the first view of the run hears.
+void failProcess(View& view, const std::string& what) {
+  static bool failedOnce = false;
+  const bool first = what.ends_with(" first");
+  if (first && failedOnce) {
+    return;
+  }
+  failedOnce = true;
+  const std::string kind = what.substr(0, what.find(' '));
+  Arguments& arguments = makeArguments(Event::ProcessFailed);
+  arguments.failedKind =
+      kind == "render-exited"         ? COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED
+      : kind == "render-unresponsive" ? COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE
+                                      : COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+  note("process-failed " + kind);
+  raise(view, Event::ProcessFailed, arguments);
+  release(arguments);
+}
+
 // Runs the script's next page directive; the configuration directives are not the page's.
 void nextStep(View& view) {
   const std::vector<std::string>& lines = scriptLines();
@@ -220,6 +240,9 @@ void nextStep(View& view) {
     Arguments& arguments = raiseOnce(view, Event::PermissionRequested, rest);
     note("permission " + rest + " state=" + std::to_string(arguments.state));
     release(arguments);
+    continueLater();
+  } else if (verb == "process-failed") {
+    failProcess(view, rest);
     continueLater();
   } else {
     nextStep(view);  // configuration, read where it applies
