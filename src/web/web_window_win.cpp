@@ -2,6 +2,7 @@
 
 #include <dwmapi.h>
 #include <shlwapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 
@@ -29,6 +30,7 @@ constexpr int kHeight = 650;
 constexpr int kMinimumWidth = 430;
 constexpr int kMinimumHeight = 510;
 constexpr int kSplashMargin = 35;
+constexpr int kResizeBorder = 5;  // the window's own edges around the view, which resize it
 constexpr UINT kRestartMessage = WM_APP + 704;
 constexpr UINT kBrowserExitedMessage = WM_APP + 705;
 // A creation whose handler is never called (reported after broken runtime updates) fails its
@@ -141,6 +143,7 @@ struct WebWindow::Host : WebWindowHostBase {
   // `handle` is the window's own: `window` is still null while CreateWindowExW runs.
   LRESULT handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
   static void limitSize(HWND handle, MINMAXINFO& limits);
+  static LRESULT hitTest(HWND handle, POINT screenPoint);
   void resized(WPARAM kind);
   void beginMoveDrag();
   void paintSplash();
@@ -276,6 +279,13 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
     case WM_GETMINMAXINFO:
       limitSize(handle, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
+    case WM_NCCALCSIZE:
+      // No frame is drawn (on Windows 10 a thick frame shows a light strip above the header):
+      // the client area is the whole window, and its edges resize it (WM_NCHITTEST).
+      // (Left unchanged, the proposed rectangle is the client area, for either wParam.)
+      return 0;
+    case WM_NCHITTEST:
+      return hitTest(handle, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
     case WM_DPICHANGED: {
       // Moved to a monitor of another scale: the place and size Windows suggests for it.
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
@@ -335,6 +345,24 @@ void WebWindow::Host::limitSize(HWND handle, MINMAXINFO& limits) {
   }
 }
 
+// The window's own edges, outside the view, resize it; a maximised window is not resized.
+LRESULT WebWindow::Host::hitTest(HWND handle, POINT screenPoint) {
+  RECT area;
+  GetWindowRect(handle, &area);
+  if (IsZoomed(handle) || !PtInRect(&area, screenPoint)) {
+    return IsZoomed(handle) ? HTCLIENT : HTNOWHERE;
+  }
+  const int border = scaled(kResizeBorder, windowDpi(handle));
+  const int column =
+      screenPoint.x < area.left + border ? 0 : (screenPoint.x >= area.right - border ? 2 : 1);
+  const int row =
+      screenPoint.y < area.top + border ? 0 : (screenPoint.y >= area.bottom - border ? 2 : 1);
+  constexpr LRESULT kEdges[3][3] = {{HTTOPLEFT, HTTOP, HTTOPRIGHT},
+                                    {HTLEFT, HTCLIENT, HTRIGHT},
+                                    {HTBOTTOMLEFT, HTBOTTOM, HTBOTTOMRIGHT}};
+  return kEdges[row][column];
+}
+
 // A minimised window's view is set invisible, so that the browser stops drawing it.
 void WebWindow::Host::resized(WPARAM kind) {
   const bool nowMinimized = kind == SIZE_MINIMIZED;
@@ -381,10 +409,16 @@ void WebWindow::Host::showText(std::string text) {
   InvalidateRect(window, nullptr, TRUE);
 }
 
+// The view covers the window but for its resize border (none when maximised), in the physical
+// pixels a per-monitor aware process works in.
 void WebWindow::Host::fitBrowserToWindow() {
   if (controller) {
     RECT area;
     GetClientRect(window, &area);
+    if (!IsZoomed(window)) {
+      const int border = scaled(kResizeBorder, windowDpi(window));
+      InflateRect(&area, -border, -border);
+    }
     controller->put_Bounds(area);
   }
 }

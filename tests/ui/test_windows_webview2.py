@@ -73,12 +73,13 @@ class StandinTest(unittest.TestCase):
         return lines
 
     def assert_captured(self):
-        """The capture is a PNG of the view, whose bounds are the window's client area."""
+        """The capture is a PNG of the view, which covers the window but for its 5-pixel resize
+        border."""
         with open(os.path.join(self.folder, "muvra-launcher-preview.png"), "rb") as image:
             header = image.read(24)
         self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
         self.assertEqual((int.from_bytes(header[16:20], "big"), int.from_bytes(header[20:24], "big")),
-                         (534, 644))
+                         (530, 640))
 
     def startup_log(self):
         (log,) = glob.glob(os.path.join(self.profiles, "MuvraLoader-*-startup.log"))
@@ -103,7 +104,7 @@ class StandinTest(unittest.TestCase):
             "view.add_PermissionRequested", "view.add_NavigationCompleted",
             "view.add_ProcessFailed", "view.Navigate " + ORIGIN + "loader.html",
             f"view.ExecuteScript {len(automated_test_script())} bytes"])
-        self.assertIn("controller.put_Bounds 0 0 534 644", lines)
+        self.assertIn("controller.put_Bounds 5 5 535 645", lines)
         self.assertIn("navigation-completed " + ORIGIN + "loader.html success", lines)
         self.assertEqual(lines[-2], "controller.Close")
         self.assertEqual([line.split(" stage=")[1] for line in self.startup_log()], [
@@ -121,10 +122,10 @@ class StandinTest(unittest.TestCase):
         self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
         (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
                                    capture_output=True, text=True).stdout.split()
-        # Smaller than the least size: Windows holds the window at 430 × 510 outside, and the
-        # view gets the client area, 6 pixels less (the X window keeps the size X was asked for).
+        # Smaller than the least size: Windows holds the window at 430 × 510, and the view covers
+        # it but for its resize border (the X window keeps the size X was asked for).
         subprocess.run(["xdotool", "windowsize", handle, "200", "200"], check=True)
-        self.await_line(lambda: self.lines_saying("controller.put_Bounds 0 0 424 504"))
+        self.await_line(lambda: self.lines_saying("controller.put_Bounds 5 5 425 505"))
         subprocess.run(["xdotool", "windowmove", handle, "40", "30"], check=True)
         self.await_line(lambda: self.lines_saying("controller.NotifyParentWindowPositionChanged"))
         # The window was active before the view existed: the keyboard went to the page once it
@@ -133,8 +134,8 @@ class StandinTest(unittest.TestCase):
         subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
         self.assertEqual(window.wait(timeout=30), 0)
         bounds = [line for line in self.transcript() if line.startswith("controller.put_Bounds")]
-        self.assertEqual(bounds[0], "controller.put_Bounds 0 0 534 644")
-        self.assertEqual(bounds[-1], "controller.put_Bounds 0 0 424 504")
+        self.assertEqual(bounds[0], "controller.put_Bounds 5 5 535 645")
+        self.assertEqual(bounds[-1], "controller.put_Bounds 5 5 425 505")
 
     def test_at_144_dpi_the_window_is_one_and_a_half_times_its_size(self):
         # Wine's scale for the whole session: its LogPixels setting, read when a program starts.
@@ -160,13 +161,32 @@ class StandinTest(unittest.TestCase):
         subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
         self.assertEqual(window.wait(timeout=30), 0)
         (bounds,) = {line for line in self.transcript() if line.startswith("controller.put_Bounds")}
-        left, top, right, bottom = map(int, bounds.split()[1:])
-        # 540 × 650 at 96 DPI, so 810 × 975 outside; the view fills the client area, which is
-        # what the X window shows, the window less a frame as wide on every side.
-        frame = (975 - bottom) // 2
-        self.assertEqual((left, top, right + 2 * frame, bottom + 2 * frame), (0, 0, 810, 975))
-        self.assertLess(frame, 10)
-        self.assertEqual((int(values["WIDTH"]), int(values["HEIGHT"])), (right, bottom))
+        # 540 × 650 at 96 DPI, so 810 × 975; the view covers it but for the resize border, 5
+        # pixels at 96 DPI and 8 here.
+        self.assertEqual((int(values["WIDTH"]), int(values["HEIGHT"])), (810, 975))
+        self.assertEqual(bounds, "controller.put_Bounds 8 8 802 967")
+
+    def test_the_window_is_resized_from_its_own_edge(self):
+        with open(self.script, "w") as out:
+            out.write('poll "the page polls until the window closes"\n')
+        window = subprocess.Popen(PROGRAM.command(["--web-preview"], self.copy),
+                                  env=self.environment, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(window.wait)
+        self.addCleanup(window.kill)
+        self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
+        (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
+                                   capture_output=True, text=True).stdout.split()
+        values = dict(line.split("=") for line in subprocess.run(
+            ["xdotool", "getwindowgeometry", "--shell", handle], capture_output=True, text=True,
+            check=True).stdout.split())
+        corner = (int(values["X"]) + 537, int(values["Y"]) + 647)  # in the 5-pixel border
+        subprocess.run(["xdotool", "mousemove", *map(str, corner), "mousedown", "1",
+                        "mousemove", str(corner[0] + 60), str(corner[1] + 30), "mouseup", "1"],
+                       check=True)
+        self.await_line(lambda: self.lines_saying("controller.put_Bounds 5 5 595 675"))
+        subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
+        self.assertEqual(window.wait(timeout=30), 0)
 
     def lines_saying(self, text):
         """How many lines of the transcript the stand-in is writing are `text`."""
