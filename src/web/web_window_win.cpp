@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <dwmapi.h>
 #include <shlwapi.h>
 #include <windowsx.h>
 
@@ -18,19 +17,14 @@
 #include "web/web_resource_win.h"
 #include "web/web_window.h"
 #include "web/web_window_host.h"
+#include "web/window_frame_win.h"
 
 namespace muvra {
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"MuvraWebView2V33";
-constexpr DWORD kStyle = WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-constexpr int kWidth = 540;
-constexpr int kHeight = 650;
-constexpr int kMinimumWidth = 430;
-constexpr int kMinimumHeight = 510;
 constexpr int kSplashMargin = 35;
-constexpr int kResizeBorder = 5;  // the window's own edges around the view, which resize it
 constexpr UINT kRestartMessage = WM_APP + 704;
 constexpr UINT kBrowserExitedMessage = WM_APP + 705;
 // A creation whose handler is never called (reported after broken runtime updates) fails its
@@ -39,9 +33,6 @@ constexpr UINT_PTR kCreationTimer = 1;
 constexpr UINT kCreationLimitMilliseconds = 20000;
 constexpr std::uint32_t kTimedOut = 0x800705B4;        // HRESULT_FROM_WIN32(ERROR_TIMEOUT)
 constexpr std::uint32_t kProcessAborted = 0x8007042B;  // HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED)
-constexpr DWORD kImmersiveDarkMode = 20;
-constexpr DWORD kCornerPreference = 33;
-constexpr DWORD kRoundCorners = 2;
 
 using CreateEnvironment =
     HRESULT(STDAPICALLTYPE*)(PCWSTR,
@@ -65,36 +56,6 @@ std::optional<std::string> viewString(Getter get) {
   }
   CoTaskMemFree(text);
   return value;
-}
-
-// Dots per inch of a window, or of a monitor before the window exists; 96 where Windows cannot
-// say (before Windows 10 1607, or in a process that is not DPI-aware).
-UINT windowDpi(HWND handle) {
-  using GetDpi = UINT(WINAPI*)(HWND);
-  static const auto get = reinterpret_cast<GetDpi>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  const UINT dpi = get != nullptr ? get(handle) : 0;
-  return dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
-}
-
-UINT monitorDpi(HMONITOR monitor) {
-  using GetDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-  static const HMODULE shcore =
-      LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const auto get = shcore != nullptr ? reinterpret_cast<GetDpi>(reinterpret_cast<void*>(
-                                           GetProcAddress(shcore, "GetDpiForMonitor")))
-                                     : nullptr;
-  UINT x = 0;
-  UINT y = 0;
-  constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
-  return get != nullptr && SUCCEEDED(get(monitor, kEffectiveDpi, &x, &y)) && x != 0
-             ? x
-             : USER_DEFAULT_SCREEN_DPI;
-}
-
-// A length of the 96-DPI design at `dpi`.
-int scaled(int length, UINT dpi) {
-  return MulDiv(length, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
 }
 
 std::uint32_t statusCode(HRESULT result) {
@@ -123,7 +84,7 @@ struct WebWindow::Host : WebWindowHostBase {
       : WebWindowHostBase({[this](const std::string& text) { postToPage(text); },
                            [this] { ShowWindow(window, SW_MINIMIZE); },
                            [this] { PostMessageW(window, WM_CLOSE, 0, 0); },
-                           [this] { beginMoveDrag(); }}),
+                           [this] { beginMoveDrag(window); }}),
         owner(window_owner) {}
 
   ~Host() {
@@ -142,10 +103,7 @@ struct WebWindow::Host : WebWindowHostBase {
   static LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
   // `handle` is the window's own: `window` is still null while CreateWindowExW runs.
   LRESULT handleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
-  static void limitSize(HWND handle, MINMAXINFO& limits);
-  static LRESULT hitTest(HWND handle, POINT screenPoint);
   void resized(WPARAM kind);
-  void beginMoveDrag();
   void paintSplash();
   void showText(std::string text);
   void fitBrowserToWindow();
@@ -210,29 +168,11 @@ bool WebWindow::Host::createWindow() {
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = kClassName;
   RegisterClassW(&windowClass);
-  // A pop-up window takes no default position: centred on the work area under the pointer, at
-  // that monitor's scale.
-  POINT pointer{};
-  GetCursorPos(&pointer);
-  const HMONITOR screen = MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(screen, &monitor);
-  const UINT dpi = monitorDpi(screen);
-  const int width = scaled(kWidth, dpi);
-  const int height = scaled(kHeight, dpi);
-  const RECT& work = monitor.rcWork;
-  const int left = work.left + (work.right - work.left - width) / 2;
-  const int top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
-  window = CreateWindowExW(0, kClassName, L"Muvra", kStyle, left, top, width, height, nullptr,
-                           nullptr, instance, this);
+  window = createFramelessWindow(kClassName, instance, this);
   if (window == nullptr) {
     return false;
   }
   startup.windowExists = true;
-  const BOOL dark = TRUE;
-  DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark);
-  DwmSetWindowAttribute(window, kCornerPreference, &kRoundCorners, sizeof kRoundCorners);
   return true;
 }
 
@@ -277,23 +217,15 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
       }
       return DefWindowProcW(handle, message, wParam, lParam);
     case WM_GETMINMAXINFO:
-      limitSize(handle, *reinterpret_cast<MINMAXINFO*>(lParam));
+      limitWindowSize(handle, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
     case WM_NCCALCSIZE:
-      // No frame is drawn (on Windows 10 a thick frame shows a light strip above the header):
-      // the client area is the whole window, and its edges resize it (WM_NCHITTEST).
-      // (Left unchanged, the proposed rectangle is the client area, for either wParam.)
-      return 0;
+      return 0;  // no frame: the client area is the whole window (see frameHitTest)
     case WM_NCHITTEST:
-      return hitTest(handle, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
-    case WM_DPICHANGED: {
-      // Moved to a monitor of another scale: the place and size Windows suggests for it.
-      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      SetWindowPos(handle, nullptr, suggested->left, suggested->top,
-                   suggested->right - suggested->left, suggested->bottom - suggested->top,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+      return frameHitTest(handle, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+    case WM_DPICHANGED:
+      followScaleChange(handle, *reinterpret_cast<const RECT*>(lParam));
       return 0;
-    }
     case WM_CLOSE:
       if (onClose) {
         onClose();
@@ -330,39 +262,6 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
   }
 }
 
-// At least the least size; maximised, the work area of the window's monitor: a window without a
-// caption would otherwise cover the taskbar. Windows reads the maximised place as if on the
-// primary monitor and moves it onto the window's own.
-void WebWindow::Host::limitSize(HWND handle, MINMAXINFO& limits) {
-  const UINT dpi = windowDpi(handle);
-  limits.ptMinTrackSize = {scaled(kMinimumWidth, dpi), scaled(kMinimumHeight, dpi)};
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  if (GetMonitorInfoW(MonitorFromWindow(handle, MONITOR_DEFAULTTONEAREST), &monitor)) {
-    const RECT& work = monitor.rcWork;
-    limits.ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
-    limits.ptMaxSize = {work.right - work.left, work.bottom - work.top};
-  }
-}
-
-// The window's own edges, outside the view, resize it; a maximised window is not resized.
-LRESULT WebWindow::Host::hitTest(HWND handle, POINT screenPoint) {
-  RECT area;
-  GetWindowRect(handle, &area);
-  if (IsZoomed(handle) || !PtInRect(&area, screenPoint)) {
-    return IsZoomed(handle) ? HTCLIENT : HTNOWHERE;
-  }
-  const int border = scaled(kResizeBorder, windowDpi(handle));
-  const int column =
-      screenPoint.x < area.left + border ? 0 : (screenPoint.x >= area.right - border ? 2 : 1);
-  const int row =
-      screenPoint.y < area.top + border ? 0 : (screenPoint.y >= area.bottom - border ? 2 : 1);
-  constexpr LRESULT kEdges[3][3] = {{HTTOPLEFT, HTTOP, HTTOPRIGHT},
-                                    {HTLEFT, HTCLIENT, HTRIGHT},
-                                    {HTBOTTOMLEFT, HTBOTTOM, HTBOTTOMRIGHT}};
-  return kEdges[row][column];
-}
-
 // A minimised window's view is set invisible, so that the browser stops drawing it.
 void WebWindow::Host::resized(WPARAM kind) {
   const bool nowMinimized = kind == SIZE_MINIMIZED;
@@ -373,17 +272,6 @@ void WebWindow::Host::resized(WPARAM kind) {
   if (!minimized) {
     fitBrowserToWindow();
   }
-}
-
-// The page asks for a move when its header is pressed; by the time the request arrives the
-// button may be up again, and a move started then would follow the pointer unasked.
-void WebWindow::Host::beginMoveDrag() {
-  const int primary = GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON;
-  if ((GetAsyncKeyState(primary) & 0x8000) == 0) {
-    return;
-  }
-  ReleaseCapture();
-  PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
 void WebWindow::Host::paintSplash() {
@@ -409,17 +297,9 @@ void WebWindow::Host::showText(std::string text) {
   InvalidateRect(window, nullptr, TRUE);
 }
 
-// The view covers the window but for its resize border (none when maximised), in the physical
-// pixels a per-monitor aware process works in.
 void WebWindow::Host::fitBrowserToWindow() {
   if (controller) {
-    RECT area;
-    GetClientRect(window, &area);
-    if (!IsZoomed(window)) {
-      const int border = scaled(kResizeBorder, windowDpi(window));
-      InflateRect(&area, -border, -border);
-    }
-    controller->put_Bounds(area);
+    controller->put_Bounds(viewArea(window));
   }
 }
 
