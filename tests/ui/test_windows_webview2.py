@@ -112,16 +112,7 @@ class StandinTest(unittest.TestCase):
             "Ready code=0x00000000"])
 
     def test_the_view_follows_the_window(self):
-        with open(self.script, "w") as out:
-            out.write('poll "the page polls until the window closes"\n')
-        window = subprocess.Popen(PROGRAM.command(["--web-preview"], self.copy),
-                                  env=self.environment, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(window.wait)
-        self.addCleanup(window.kill)
-        self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
-        (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
-                                   capture_output=True, text=True).stdout.split()
+        window, handle = self.open_polling_preview()
         # Smaller than the least size: Windows holds the window at 430 × 510, and the view covers
         # it but for its resize border (the X window keeps the size X was asked for).
         subprocess.run(["xdotool", "windowsize", handle, "200", "200"], check=True)
@@ -145,19 +136,8 @@ class StandinTest(unittest.TestCase):
                        check=True, capture_output=True)
         self.addCleanup(subprocess.run, PROGRAM.runner + ["reg", "delete", desktop, "/v",
                                                           "LogPixels", "/f"], capture_output=True)
-        with open(self.script, "w") as out:
-            out.write('poll "the page polls until the window closes"\n')
-        window = subprocess.Popen(PROGRAM.command(["--web-preview"], self.copy),
-                                  env=self.environment, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(window.wait)
-        self.addCleanup(window.kill)
-        self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
-        (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
-                                   capture_output=True, text=True).stdout.split()
-        size = subprocess.run(["xdotool", "getwindowgeometry", "--shell", handle],
-                              capture_output=True, text=True, check=True).stdout
-        values = dict(line.split("=") for line in size.split())
+        window, handle = self.open_polling_preview()
+        values = geometry(handle)
         subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
         self.assertEqual(window.wait(timeout=30), 0)
         (bounds,) = {line for line in self.transcript() if line.startswith("controller.put_Bounds")}
@@ -167,6 +147,19 @@ class StandinTest(unittest.TestCase):
         self.assertEqual(bounds, "controller.put_Bounds 8 8 802 967")
 
     def test_the_window_is_resized_from_its_own_edge(self):
+        window, handle = self.open_polling_preview()
+        values = geometry(handle)
+        corner = (int(values["X"]) + 537, int(values["Y"]) + 647)  # in the 5-pixel border
+        subprocess.run(["xdotool", "mousemove", *map(str, corner), "mousedown", "1",
+                        "mousemove", str(corner[0] + 60), str(corner[1] + 30), "mouseup", "1"],
+                       check=True)
+        self.await_line(lambda: self.lines_saying("controller.put_Bounds 5 5 595 675"))
+        subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
+        self.assertEqual(window.wait(timeout=30), 0)
+
+    def open_polling_preview(self):
+        """The window in --web-preview, its page polling until it closes, once the page has
+        loaded; the process and its X window."""
         with open(self.script, "w") as out:
             out.write('poll "the page polls until the window closes"\n')
         window = subprocess.Popen(PROGRAM.command(["--web-preview"], self.copy),
@@ -177,16 +170,7 @@ class StandinTest(unittest.TestCase):
         self.await_line(lambda: self.lines_saying(f"navigation-completed {ORIGIN}loader.html success"))
         (handle,) = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Muvra$"],
                                    capture_output=True, text=True).stdout.split()
-        values = dict(line.split("=") for line in subprocess.run(
-            ["xdotool", "getwindowgeometry", "--shell", handle], capture_output=True, text=True,
-            check=True).stdout.split())
-        corner = (int(values["X"]) + 537, int(values["Y"]) + 647)  # in the 5-pixel border
-        subprocess.run(["xdotool", "mousemove", *map(str, corner), "mousedown", "1",
-                        "mousemove", str(corner[0] + 60), str(corner[1] + 30), "mouseup", "1"],
-                       check=True)
-        self.await_line(lambda: self.lines_saying("controller.put_Bounds 5 5 595 675"))
-        subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
-        self.assertEqual(window.wait(timeout=30), 0)
+        return window, handle
 
     def lines_saying(self, text):
         """How many lines of the transcript the stand-in is writing are `text`."""
@@ -372,6 +356,13 @@ class EndToEndTest(unittest.TestCase):
         self.assertRegex(lines[-1], r"^ledger: clean, \d+ objects$")
         launched = [line for line in lines if '"method":"launch_app"' in line]
         self.assertEqual(len(launched), 1)
+
+
+def geometry(handle):
+    """xdotool's X, Y, WIDTH and HEIGHT of an X window, as text."""
+    shown = subprocess.run(["xdotool", "getwindowgeometry", "--shell", handle],
+                           capture_output=True, text=True, check=True).stdout
+    return dict(line.split("=") for line in shown.split())
 
 
 def launch_records(folder):
