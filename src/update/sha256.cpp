@@ -2,10 +2,10 @@
 
 namespace muvra {
 
-std::string hexDigest(const std::array<std::uint8_t, 32>& digest) {
+std::string hexDigest(std::span<const std::uint8_t> digest) {
   constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(64);
+  text.reserve(digest.size() * 2);
   for (const std::uint8_t byte : digest) {
     text.push_back(kDigits[byte >> 4]);
     text.push_back(kDigits[byte & 0x0F]);

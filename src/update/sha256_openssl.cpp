@@ -1,48 +1,17 @@
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 #include "base/failure.h"
-#include "base/shared_library.h"
 #include "base/unique_handle.h"
+#include "update/crypto.h"
 #include "update/sha256.h"
 
 namespace muvra {
 namespace {
-
-// OpenSSL's digest functions, loaded on the first hash: the window starts without OpenSSL.
-struct Crypto {
-  Crypto() {
-    library.bind(newContext, "EVP_MD_CTX_new");
-    library.bind(freeContext, "EVP_MD_CTX_free");
-    library.bind(sha256, "EVP_sha256");
-    library.bind(digestInit, "EVP_DigestInit_ex");
-    library.bind(digestUpdate, "EVP_DigestUpdate");
-    library.bind(digestFinal, "EVP_DigestFinal_ex");
-  }
-
-  SharedLibrary library{"libcrypto.so.3", "libssl3"};
-  decltype(&EVP_MD_CTX_new) newContext;
-  decltype(&EVP_MD_CTX_free) freeContext;
-  decltype(&EVP_sha256) sha256;
-  decltype(&EVP_DigestInit_ex) digestInit;
-  decltype(&EVP_DigestUpdate) digestUpdate;
-  decltype(&EVP_DigestFinal_ex) digestFinal;
-};
-
-const Crypto& crypto() {
-  static const Crypto loaded;
-  return loaded;
-}
-
-struct DigestContextDeleter {
-  void operator()(EVP_MD_CTX* context) const { crypto().freeContext(context); }
-};
 
 struct FdTraits {
   using Handle = int;
@@ -67,14 +36,7 @@ ssize_t readRetrying(int fd, std::uint8_t* buffer, std::size_t size) {
 }  // namespace
 
 std::string sha256File(const std::filesystem::path& path) {
-  const Crypto& api = crypto();
-  std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(api.newContext());
-  if (!context) {
-    throw OperationFailure("SHA-256 initialization failed.");
-  }
-  if (api.digestInit(context.get(), api.sha256(), nullptr) != 1) {
-    throw OperationFailure("SHA-256 creation failed.");
-  }
+  Digest digest(DigestAlgorithm::Sha256);
   const UniqueHandle<FdTraits> file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.isValid() || !isRegularFile(file.get())) {
     throw OperationFailure("Could not open the update file. Check folder permissions.");
@@ -88,16 +50,9 @@ std::string sha256File(const std::filesystem::path& path) {
     if (count == 0) {
       break;
     }
-    if (api.digestUpdate(context.get(), block.data(), static_cast<std::size_t>(count)) != 1) {
-      throw OperationFailure("SHA-256 update failed.");
-    }
+    digest.update(ByteView(block.data(), static_cast<std::size_t>(count)));
   }
-  std::array<std::uint8_t, 32> digest{};
-  unsigned int length = 0;
-  if (api.digestFinal(context.get(), digest.data(), &length) != 1 || length != digest.size()) {
-    throw OperationFailure("SHA-256 verification failed.");
-  }
-  return hexDigest(digest);
+  return hexDigest(digest.finish());
 }
 
 }  // namespace muvra

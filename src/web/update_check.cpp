@@ -14,6 +14,7 @@
 #include "update/files.h"
 #include "update/https_client.h"
 #include "update/launch.h"
+#include "update/publisher_signature.h"
 #include "update/release.h"
 #include "update/sha256.h"
 #include "web/check_log.h"
@@ -56,7 +57,11 @@ std::string fetchReleaseDocument(const CancellationFlag& cancel, const fs::path&
   return body;
 }
 
-bool isProvenRelease(const fs::path& file, const ReleaseInfo& release) {
+// The file is the release: its size, digest and headers and, when the build pins publisher keys,
+// a signature by one of them.
+bool isProvenRelease(const fs::path& file,
+                     const ReleaseInfo& release,
+                     const std::vector<std::string>& publisherKeys) {
   const fs::file_status status = fs::status(file);
   if (!fs::exists(status)) {
     return false;
@@ -66,8 +71,37 @@ bool isProvenRelease(const fs::path& file, const ReleaseInfo& release) {
     throw OperationFailure("Something other than a file is at " + pathToUtf8(shown) +
                            ". Remove it, then check for updates again.");
   }
-  return fs::file_size(file) == release.size && sha256File(file) == release.sha256 &&
-         isWindowsExecutable(file);
+  if (fs::file_size(file) != release.size || !isWindowsExecutable(file)) {
+    return false;
+  }
+  if (publisherKeys.empty()) {
+    return sha256File(file) == release.sha256;
+  }
+  const SignedFileProof proof = proveSignedFile(file, publisherKeys);
+  return proof.sha256 == release.sha256 && proof.signedByPublisher;
+}
+
+// Throws the sentence of the first proof the downloaded file fails.
+void proveDownload(const fs::path& file,
+                   const ReleaseInfo& release,
+                   const std::vector<std::string>& publisherKeys) {
+  const char* const kIntegrityFailure = "The update failed integrity verification.";
+  if (!isWindowsExecutable(file)) {
+    throw OperationFailure(kIntegrityFailure);
+  }
+  if (publisherKeys.empty()) {
+    if (sha256File(file) != release.sha256) {
+      throw OperationFailure(kIntegrityFailure);
+    }
+    return;
+  }
+  const SignedFileProof proof = proveSignedFile(file, publisherKeys);
+  if (proof.sha256 != release.sha256) {
+    throw OperationFailure(kIntegrityFailure);
+  }
+  if (!proof.signedByPublisher) {
+    throw OperationFailure(kNotSignedByPublisher);
+  }
 }
 
 const char* const kSaveFailure = "Could not save the update. Check disk space.";
@@ -158,7 +192,8 @@ void download(const fs::path& applicationPath,
               const ReleaseInfo& release,
               LauncherState& state,
               const CancellationFlag& cancel,
-              const CheckCheckpoint& checkpoint) {
+              const CheckOptions& options) {
+  const CheckCheckpoint& checkpoint = options.checkpoint;
   state.setPhase("downloading",
                  "Downloading your update. The previous installation is kept until verification.",
                  0);
@@ -186,9 +221,7 @@ void download(const fs::path& applicationPath,
   if (checkpoint) {
     checkpoint("verifying");
   }
-  if (sha256File(temporary) != release.sha256 || !isWindowsExecutable(temporary)) {
-    throw OperationFailure("The update failed integrity verification.");
-  }
+  proveDownload(temporary, release, options.publisherKeys);
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled. The previous installation was kept.");
   }
@@ -208,13 +241,14 @@ void download(const fs::path& applicationPath,
 // release recorded by an earlier check, as it would against that release.
 bool startRecordedRelease(const InstallLayout& layout,
                           LauncherState& state,
-                          const fs::path& releaseRecord) {
+                          const CheckOptions& options) {
+  const fs::path& releaseRecord = options.releaseRecord;
   if (releaseRecord.empty()) {
     return false;
   }
   const std::optional<ReleaseInfo> recorded = readReleaseRecord(releaseRecord);
   try {
-    if (!recorded || !isProvenRelease(layout.executablePath, *recorded)) {
+    if (!recorded || !isProvenRelease(layout.executablePath, *recorded, options.publisherKeys)) {
       return false;
     }
   } catch (const std::exception&) {
@@ -245,7 +279,7 @@ void runCheck(const InstallLayout& layout,
     body = fetchReleaseDocument(cancel, options.checkLog);
   } catch (const OperationFailure& failure) {
     if (!options.offlineLaunch || cancel.isSet() || !allowsOfflineStart(failure.what()) ||
-        !startRecordedRelease(layout, state, options.releaseRecord)) {
+        !startRecordedRelease(layout, state, options)) {
       throw;
     }
     return;
@@ -257,8 +291,8 @@ void runCheck(const InstallLayout& layout,
     document["downloaded"] = 0;
   });
   fs::create_directories(layout.executablePath.parent_path());
-  if (!isProvenRelease(layout.executablePath, release)) {
-    download(layout.executablePath, release, state, cancel, options.checkpoint);
+  if (!isProvenRelease(layout.executablePath, release, options.publisherKeys)) {
+    download(layout.executablePath, release, state, cancel, options);
   }
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled.");

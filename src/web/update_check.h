@@ -2,9 +2,12 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/cancellation.h"
+#include "update/configuration.h"
 #include "update/install_layout.h"
 #include "web/launcher_state.h"
 
@@ -24,6 +27,9 @@ struct CheckOptions {
   // Where GitHub's refusals (403, 429) are logged with the reset time it sent; empty: nowhere.
   std::filesystem::path checkLog;
   CheckCheckpoint checkpoint;
+  // The pins of the keys that must sign the installed file; none: the digest and headers prove it.
+  std::vector<std::string> publisherKeys{config::PublisherKeys.begin(),
+                                         config::PublisherKeys.end()};
 };
 
 // The update transaction: fetch the latest release, prove the installed file, and when it is not

@@ -46,6 +46,10 @@ class WebLoader {
     checkOptions_.releaseRecord = std::move(releaseRecord);
     checkOptions_.offlineLaunch = offlineLaunch;
   }
+  // Test-only: the publisher keys, which the build's configuration fixes.
+  void setPublisherKeys(std::vector<std::string> pins) {
+    checkOptions_.publisherKeys = std::move(pins);
+  }
   // Test-only: the log of checks, which create() places beside the start-up log.
   void setCheckLog(std::filesystem::path checkLog) { checkOptions_.checkLog = std::move(checkLog); }
 
