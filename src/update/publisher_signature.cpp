@@ -147,9 +147,9 @@ std::optional<der::Bytes> signerPublicKeyInfo(der::Bytes certificates,
   return std::nullopt;
 }
 
-// The one value of each attribute of `attributes` (a SET OF Attribute's contents).
-std::map<std::vector<std::uint8_t>, der::Bytes> attributeValues(der::Bytes attributes) {
-  std::map<std::vector<std::uint8_t>, der::Bytes> values;
+// The values (a SET's contents) of the attribute `oid` among `attributes`, a SET OF Attribute's
+// contents; empty when it is not there or the attributes do not parse.
+der::Bytes attributeValues(der::Bytes attributes, der::Bytes oid) {
   der::Reader reader(attributes);
   while (!reader.atEnd()) {
     const std::optional<der::Bytes> attribute = reader.contents(der::kSequence);
@@ -157,19 +157,16 @@ std::map<std::vector<std::uint8_t>, der::Bytes> attributeValues(der::Bytes attri
       return {};
     }
     der::Reader fields(*attribute);
-    const std::optional<der::Bytes> oid = fields.contents(der::kObjectId);
-    const std::optional<der::Bytes> set = fields.contents(der::kSet);
-    if (!oid || !set) {
+    const std::optional<der::Bytes> type = fields.contents(der::kObjectId);
+    const std::optional<der::Bytes> values = fields.contents(der::kSet);
+    if (!type || !values) {
       return {};
     }
-    values.emplace(std::vector<std::uint8_t>(oid->begin(), oid->end()), *set);
+    if (der::equal(*type, oid)) {
+      return *values;
+    }
   }
-  return values;
-}
-
-der::Bytes valueOf(const std::map<std::vector<std::uint8_t>, der::Bytes>& values, der::Bytes oid) {
-  const auto found = values.find(std::vector<std::uint8_t>(oid.begin(), oid.end()));
-  return found == values.end() ? der::Bytes() : found->second;
+  return {};
 }
 
 struct ParsedSignedData {
@@ -242,12 +239,12 @@ bool readSigner(der::Bytes signerInfos, der::Bytes certificates, ParsedSignedDat
   // The signer signed the attributes' DER with the SET tag in place of [0] IMPLICIT.
   signature.signedAttributes.assign(attributes->whole.begin(), attributes->whole.end());
   signature.signedAttributes[0] = der::kSet;
-  const auto values = attributeValues(attributes->contents);
   const std::optional<der::Bytes> contentType =
-      der::only(valueOf(values, kContentTypeOid), der::kObjectId);
+      der::only(attributeValues(attributes->contents, kContentTypeOid), der::kObjectId);
   signature.contentTypeIsIndirectData = contentType && der::equal(*contentType, kIndirectDataOid);
   signature.messageDigest =
-      der::only(valueOf(values, kMessageDigestOid), der::kOctetString).value_or(der::Bytes());
+      der::only(attributeValues(attributes->contents, kMessageDigestOid), der::kOctetString)
+          .value_or(der::Bytes());
   if (const std::optional<der::Bytes> unsignedAttributes = fields.contents(der::contextTag(1))) {
     parsed.unsignedAttributes = *unsignedAttributes;
   }
@@ -288,7 +285,7 @@ std::optional<ParsedSignedData> readSignedData(der::Bytes bytes) {
 // The signatures nested in the primary's unsigned attributes; those that do not parse are left out.
 void addNestedSignatures(der::Bytes unsignedAttributes,
                          std::vector<AuthenticodeSignature>& signatures) {
-  der::Reader values(valueOf(attributeValues(unsignedAttributes), kNestedSignatureOid));
+  der::Reader values(attributeValues(unsignedAttributes, kNestedSignatureOid));
   while (const std::optional<der::Element> value = values.next()) {
     if (std::optional<ParsedSignedData> nested = readSignedData(value->whole)) {
       signatures.push_back(std::move(nested->signature));

@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Makes the signing keys and the signed test programs in a folder.
 
-Usage: make_signed_programs.py FOLDER
+Usage: make_signed_programs.py FOLDER [--large BYTES]
 
 Keys (kept once made, so that a build pinned to them stays valid): a publisher (RSA 2048), a
 backup (ECDSA P-256) and a stranger (RSA 2048), each with a self-signed certificate; their pins
-in pins.txt ("name pin" lines). Programs (made every time): one small 64-bit Windows program,
-unsigned and signed in each of the ways the tests name, in programs/.
+in pins.txt ("name pin" lines, from scripts/publisher-pin). Programs (made every time): one small 64-bit Windows program,
+unsigned and signed in each of the ways the tests name, in programs/. With --large, only
+programs/large.exe instead: a program of about BYTES signed by the publisher.
 """
-import hashlib
 import os
 import shutil
 import struct
@@ -19,6 +19,8 @@ KEYS = {"publisher": ["-newkey", "rsa:2048"],
         "backup": ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"],
         "stranger": ["-newkey", "rsa:2048"]}
 SIGNING_TIME = "1700000000"
+PUBLISHER_PIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                             "publisher-pin")
 
 
 def windows_program(body_size, fill):
@@ -57,11 +59,9 @@ def make_keys(folder):
 
 
 def pin(certificate):
-    public_key = subprocess.run(["openssl", "x509", "-in", certificate, "-noout", "-pubkey"],
-                                check=True, capture_output=True).stdout
-    der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "DER"], input=public_key,
-                         check=True, capture_output=True).stdout
-    return hashlib.sha256(der).hexdigest()
+    """The pin as a publisher gets it, from scripts/publisher-pin."""
+    return subprocess.run([PUBLISHER_PIN, certificate], check=True, capture_output=True,
+                          text=True).stdout.strip()
 
 
 def sign(folder, key, source, target, *options):
@@ -135,7 +135,7 @@ def make_programs(folder, body_size=4096, fill=b"p"):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 4) or (len(sys.argv) == 4 and sys.argv[2] != "--large"):
         raise SystemExit(__doc__)
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
@@ -143,7 +143,16 @@ def main():
     with open(os.path.join(folder, "pins.txt"), "w") as out:
         for name in KEYS:
             out.write(f"{name} {pin(os.path.join(folder, name + '.crt'))}\n")
-    make_programs(folder)
+    if len(sys.argv) == 4:
+        programs = os.path.join(folder, "programs")
+        os.makedirs(programs, exist_ok=True)
+        unsigned = os.path.join(programs, "large-unsigned.exe")
+        with open(unsigned, "wb") as out:
+            out.write(windows_program(int(sys.argv[3]) & ~0x1FF, b"L"))
+        sign(folder, "publisher", unsigned, os.path.join(programs, "large.exe"), "-h", "sha256")
+        os.remove(unsigned)
+    else:
+        make_programs(folder)
 
 
 if __name__ == "__main__":

@@ -21,9 +21,11 @@
 #include "support/install_faults.h"
 #include "support/launch_recorder.h"
 #include "support/launch_records.h"
+#include "support/signing_fixtures.h"
 #include "support/temporary_folder.h"
 #include "support/windows_program.h"
 #include "update/https_client.h"
+#include "update/publisher_signature.h"
 #include "update/release.h"
 #include "web/release_record.h"
 
@@ -755,6 +757,58 @@ TEST_F(OfflineStartTest, WithoutThePublishersConsentTheCheckFailsAsBefore) {
   EXPECT_EQ(checkAndWait().back(), "error");
   EXPECT_EQ(loader->state()["message"], "GitHub returned HTTP 503.");
   EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+}
+
+// A build that pins the publisher's key and its backup.
+class PublisherKeysTest : public WebLoaderTest {
+ protected:
+  PublisherKeysTest() {
+    loader->setPublisherKeys({testing::keyPin("publisher"), testing::keyPin("backup")});
+  }
+
+  static std::string program(const std::string& name) {
+    return readFile(testing::signedProgram(name));
+  }
+
+  void install(const std::string& bytes) {
+    fs::create_directories(layout.executablePath.parent_path());
+    writeFile(layout.executablePath, bytes);
+  }
+};
+
+TEST_F(PublisherKeysTest, AReleaseSignedByAPinnedKeyReplacesAnUnsignedInstallation) {
+  for (const char* signedBy : {"publisher", "backup"}) {
+    SCOPED_TRACE(signedBy);
+    install(program("unsigned"));
+    publish("v2", program(signedBy));
+    EXPECT_EQ(checkAndWait().back(), "ready");
+    EXPECT_EQ(readFile(layout.executablePath), program(signedBy));
+    EXPECT_EQ(checkAndWait(), (std::vector<std::string>{"checking", "ready"}));
+  }
+}
+
+TEST_F(PublisherKeysTest, AReleaseNotSignedByAPinnedKeyIsRefusedAndTheOldOneKept) {
+  for (const char* release : {"unsigned", "stranger", "signature-changed"}) {
+    SCOPED_TRACE(release);
+    installOld();
+    publish("v2", program(release));
+    EXPECT_EQ(checkAndWait().back(), "error");
+    EXPECT_EQ(loader->state()["message"], kNotSignedByPublisher);
+    EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+    EXPECT_EQ(readFile(layout.executablePath), kInstalled);
+    EXPECT_EQ(partFiles(), "");
+  }
+}
+
+// The installed file is the release by size and digest, but no pinned key signed it: it is not
+// taken for the latest, so the release is downloaded and proved, and refused.
+TEST_F(PublisherKeysTest, AnInstalledFileWithoutThePublishersSignatureIsNotTheLatest) {
+  install(program("stranger"));
+  publish("v1", program("stranger"));
+  EXPECT_EQ(checkAndWait().back(), "error");
+  EXPECT_EQ(assetRequests(), 1u);
+  EXPECT_EQ(loader->state()["message"], kNotSignedByPublisher);
+  EXPECT_EQ(readFile(layout.executablePath), program("stranger"));
 }
 
 TEST_F(WebLoaderTest, PreviewModeRunsNothing) {
