@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
+#include <future>
 #include <map>
 
 #include "base/failure.h"
@@ -14,6 +15,8 @@ namespace {
 
 constexpr std::uint64_t kMostTableBytes = 256 * 1024;
 constexpr std::uint32_t kMostSections = 96;
+// Blocks of the proof's read: large enough that handing each to another core costs nothing.
+constexpr std::size_t kProofBlock = 1 << 20;
 
 // Encoded object identifiers (the contents of their DER elements).
 constexpr std::uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
@@ -410,6 +413,57 @@ void updateExcluding(Digest& digest,
   }
 }
 
+// The table's signatures that state strong digests and were made with a pinned key.
+std::vector<AuthenticodeSignature> pinnedSignatures(ByteView table,
+                                                    std::span<const std::string> pins) {
+  std::vector<AuthenticodeSignature> pinned;
+  std::optional<std::vector<AuthenticodeSignature>> signatures = readSignatures(table);
+  if (!signatures) {
+    return pinned;
+  }
+  for (AuthenticodeSignature& signature : *signatures) {
+    if (signature.fileDigestAlgorithm && signature.signerDigestAlgorithm &&
+        isPinned(signature.signerKey, pins)) {
+      pinned.push_back(std::move(signature));
+    }
+  }
+  return pinned;
+}
+
+// Reads the file once: the whole file's SHA-256 (returned in hex) and, on another core beside it,
+// the Authenticode digests in `authenticode`, which leave out what `table` names.
+std::string digestInOnePass(std::istream& file,
+                            std::uint64_t size,
+                            const std::optional<SignatureTableLocation>& table,
+                            std::map<DigestAlgorithm, Digest>& authenticode) {
+  Digest whole(DigestAlgorithm::Sha256);
+  file.clear();
+  file.seekg(0);
+  std::vector<std::uint8_t> block(kProofBlock);
+  std::uint64_t offset = 0;
+  while (file) {
+    file.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    const ByteView read(block.data(), static_cast<std::size_t>(file.gcount()));
+    std::future<void> beside;
+    if (!authenticode.empty()) {
+      beside = std::async(std::launch::async, [&] {
+        for (auto& [algorithm, digest] : authenticode) {
+          updateExcluding(digest, read, offset, *table);
+        }
+      });
+    }
+    whole.update(read);
+    if (beside.valid()) {
+      beside.get();
+    }
+    offset += read.size();
+  }
+  if (!file.eof() || offset != size) {
+    throw OperationFailure("Could not read the downloaded file.");
+  }
+  return hexDigest(whole.finish());
+}
+
 }  // namespace
 
 SignedFileProof proveSignedFile(const std::filesystem::path& path,
@@ -420,51 +474,25 @@ SignedFileProof proveSignedFile(const std::filesystem::path& path,
   if (!file.is_open() || error) {
     throw OperationFailure("Could not open the update file. Check folder permissions.");
   }
-  std::vector<AuthenticodeSignature> candidates;
-  std::vector<std::uint8_t> table;
   const std::optional<SignatureTableLocation> location = findSignatureTable(file, size);
+  std::vector<std::uint8_t> table;  // what the candidates' views point into
+  std::vector<AuthenticodeSignature> candidates;
   if (location) {
     table.resize(location->size);
-    std::optional<std::vector<AuthenticodeSignature>> signatures;
     if (readAt(file, location->offset, table)) {
-      signatures = readSignatures(table);
-    }
-    if (signatures) {
-      for (AuthenticodeSignature& signature : *signatures) {
-        if (signature.fileDigestAlgorithm && signature.signerDigestAlgorithm &&
-            isPinned(signature.signerKey, pins)) {
-          candidates.push_back(std::move(signature));
-        }
-      }
+      candidates = pinnedSignatures(table, pins);
     }
   }
-  // One pass gives the whole file's SHA-256 and the Authenticode digests the candidates state.
-  Digest whole(DigestAlgorithm::Sha256);
   std::map<DigestAlgorithm, Digest> authenticode;
   for (const AuthenticodeSignature& signature : candidates) {
     authenticode.try_emplace(*signature.fileDigestAlgorithm, *signature.fileDigestAlgorithm);
   }
-  file.clear();
-  file.seekg(0);
-  std::vector<std::uint8_t> block(kHashReadBlock);
-  std::uint64_t offset = 0;
-  while (file) {
-    file.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    const ByteView read(block.data(), static_cast<std::size_t>(file.gcount()));
-    whole.update(read);
-    for (auto& [algorithm, digest] : authenticode) {
-      updateExcluding(digest, read, offset, *location);
-    }
-    offset += read.size();
-  }
-  if (!file.eof() || offset != size) {
-    throw OperationFailure("Could not read the downloaded file.");
-  }
+  const std::string sha256 = digestInOnePass(file, size, location, authenticode);
   std::map<DigestAlgorithm, std::vector<std::uint8_t>> fileDigests;
   for (auto& [algorithm, digest] : authenticode) {
     fileDigests.emplace(algorithm, digest.finish());
   }
-  SignedFileProof proof{hexDigest(whole.finish()), false};
+  SignedFileProof proof{sha256, false};
   proof.signedByPublisher = std::ranges::any_of(
       candidates,
       [&](const AuthenticodeSignature& signature) { return holds(signature, fileDigests); });

@@ -2,7 +2,8 @@
 """The release archives as a user gets them: their lists, their checksums, and each program run
 from an empty folder it was unpacked into (the Windows one under Wine).
 
-Usage: test_package.py --dist DIR --wine-prefix PREFIX
+Usage: test_package.py --dist DIR --wine-prefix PREFIX [--signed-by CERT]
+(--signed-by: the Windows program must carry an Authenticode signature by CERT's key.)
 """
 import argparse
 import hashlib
@@ -21,6 +22,7 @@ ZIP = f"MuvraLoader-{VERSION}-windows-x64.zip"
 TARBALL = f"muvra-loader-{VERSION}-linux-x86_64.tar.gz"
 DIST = None
 WINE_PREFIX = None
+SIGNED_BY = None
 
 
 class PackageTest(unittest.TestCase):
@@ -58,6 +60,18 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertEqual([len(row) for row in out.splitlines()], [82] * 23)
 
+    def test_the_windows_program_is_signed_when_packaging_signed_it(self):
+        if not SIGNED_BY:
+            self.skipTest("packaged without --sign")
+        with zipfile.ZipFile(os.path.join(DIST, ZIP)) as archive:
+            folder = self.unpacked()
+            archive.extractall(folder)
+        program = os.path.join(folder, f"MuvraLoader-{VERSION}", "MuvraLoader.exe")
+        done = subprocess.run(["osslsigncode", "verify", "-CAfile", SIGNED_BY, "-in", program],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn("Message digest algorithm  : SHA256", done.stdout)
+
     def test_the_linux_tarball_runs_from_an_empty_folder(self):
         with tarfile.open(os.path.join(DIST, TARBALL)) as archive:
             members = {m.name: (m.mode, m.uid, m.gid) for m in archive.getmembers()}
@@ -86,12 +100,14 @@ class PackageTest(unittest.TestCase):
 
 
 def main():
-    global DIST, WINE_PREFIX
+    global DIST, WINE_PREFIX, SIGNED_BY
     parser = argparse.ArgumentParser()
     parser.add_argument("--dist", required=True)
     parser.add_argument("--wine-prefix", required=True)
+    parser.add_argument("--signed-by")
     known, rest = parser.parse_known_args()
     DIST, WINE_PREFIX = os.path.abspath(known.dist), os.path.abspath(known.wine_prefix)
+    SIGNED_BY = known.signed_by
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
