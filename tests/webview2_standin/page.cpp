@@ -175,6 +175,15 @@ void pollUntil(View& view, const std::string& text) {
   });
 }
 
+// "wait-for <path>": the page goes on once the test has made the file.
+void waitForFile(View& view, const std::string& path) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    nextStep(view);
+  } else {
+    later([&view, path] { waitForFile(view, path); }, &view, 50);
+  }
+}
+
 Arguments& raiseOnce(View& view, Event event, const std::string& uri) {
   Arguments& arguments = makeArguments(event);
   arguments.uri = uri;
@@ -225,6 +234,8 @@ void nextStep(View& view) {
     call(view, rest.substr(0, split), params, [continueLater](const auto&) { continueLater(); });
   } else if (verb == "poll") {
     pollUntil(view, rest);
+  } else if (verb == "wait-for") {
+    waitForFile(view, rest);
   } else if (verb == "navigate") {
     later([&view, rest] { startNavigation(view, rest); }, &view);
     continueLater();
