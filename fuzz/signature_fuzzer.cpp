@@ -6,7 +6,7 @@
 #include <string>
 
 #include "require.h"
-#include "update/publisher_signature.h"
+#include "update/authenticode.h"
 
 namespace {
 
