@@ -4,6 +4,7 @@
 #include <array>
 
 #include "update/der.h"
+#include "update/pe_format.h"
 
 namespace muvra {
 namespace {
@@ -28,27 +29,6 @@ constexpr std::uint8_t kP256Oid[] = {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0
 constexpr std::uint8_t kP384Oid[] = {0x2B, 0x81, 0x04, 0x00, 0x22};
 constexpr std::uint8_t kP521Oid[] = {0x2B, 0x81, 0x04, 0x00, 0x23};
 
-std::uint32_t littleEndian(const std::uint8_t* bytes, std::size_t width) {
-  std::uint32_t value = 0;
-  for (std::size_t i = width; i-- > 0;) {
-    value = (value << 8) | bytes[i];
-  }
-  return value;
-}
-
-}  // namespace
-
-bool readAt(std::istream& file, std::uint64_t offset, std::span<std::uint8_t> into) {
-  file.clear();
-  if (!file.seekg(static_cast<std::streamoff>(offset), std::ios::beg)) {
-    return false;
-  }
-  file.read(reinterpret_cast<char*>(into.data()), static_cast<std::streamsize>(into.size()));
-  return file.gcount() == static_cast<std::streamsize>(into.size());
-}
-
-namespace {
-
 // The end of the last section's bytes in the file.
 std::optional<std::uint64_t> endOfSections(std::istream& file,
                                            std::uint64_t table,
@@ -56,12 +36,12 @@ std::optional<std::uint64_t> endOfSections(std::istream& file,
   std::uint64_t end = table + std::uint64_t{count} * 40;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::array<std::uint8_t, 40> section{};
-    if (!readAt(file, table + i * 40, section)) {
+    if (!pe::readAt(file, table + i * 40, section)) {
       return std::nullopt;
     }
-    const std::uint64_t size = littleEndian(&section[16], 4);
+    const std::uint64_t size = pe::littleEndian(&section[16], 4);
     if (size != 0) {
-      end = std::max(end, littleEndian(&section[20], 4) + size);
+      end = std::max(end, pe::littleEndian(&section[20], 4) + size);
     }
   }
   return end;
@@ -298,33 +278,29 @@ void addNestedSignatures(der::Bytes unsignedAttributes,
 std::optional<SignatureTableLocation> findSignatureTable(std::istream& file,
                                                          std::uint64_t fileSize) {
   try {
-    std::array<std::uint8_t, 64> dos{};
-    if (!readAt(file, 0, dos) || littleEndian(&dos[0], 2) != 0x5A4D) {
-      return std::nullopt;
-    }
-    const std::uint64_t pe = littleEndian(&dos[60], 4);
+    const std::optional<std::uint64_t> header = pe::headerOffset(file);
     std::array<std::uint8_t, 24 + 112 + 40> headers{};  // to the end of entry 4 of PE32+
-    if (pe < 64 || pe > 0x100000 || !readAt(file, pe, headers) ||
-        littleEndian(&headers[0], 4) != 0x00004550) {
+    if (!header || !pe::readAt(file, *header, headers) ||
+        pe::littleEndian(&headers[0], 4) != 0x00004550) {
       return std::nullopt;
     }
-    const std::uint32_t sections = littleEndian(&headers[6], 2);
-    const std::uint32_t optionalSize = littleEndian(&headers[20], 2);
-    const std::uint32_t magic = littleEndian(&headers[24], 2);
+    const std::uint32_t sections = pe::littleEndian(&headers[6], 2);
+    const std::uint32_t optionalSize = pe::littleEndian(&headers[20], 2);
+    const std::uint32_t magic = pe::littleEndian(&headers[24], 2);
     const std::uint32_t directories = magic == 0x20B ? 112 : 96;
     constexpr std::uint32_t kEntryFour = 4 * 8;
     if ((magic != 0x20B && magic != 0x10B) || optionalSize < directories + kEntryFour + 8 ||
-        littleEndian(&headers[24 + directories - 4], 4) < 5 || sections > kMostSections) {
+        pe::littleEndian(&headers[24 + directories - 4], 4) < 5 || sections > kMostSections) {
       return std::nullopt;
     }
     SignatureTableLocation table;
-    table.checksumOffset = pe + 24 + 64;
-    table.directoryEntryOffset = pe + 24 + directories + kEntryFour;
+    table.checksumOffset = *header + 24 + 64;
+    table.directoryEntryOffset = *header + 24 + directories + kEntryFour;
     const std::uint8_t* entry = &headers[24 + directories + kEntryFour];
-    table.offset = littleEndian(entry, 4);
-    table.size = littleEndian(entry + 4, 4);
+    table.offset = pe::littleEndian(entry, 4);
+    table.size = pe::littleEndian(entry + 4, 4);
     const std::optional<std::uint64_t> sectionsEnd =
-        endOfSections(file, pe + 24 + optionalSize, sections);
+        endOfSections(file, *header + 24 + optionalSize, sections);
     if (!sectionsEnd || table.size < 8 || table.size > kMostTableBytes ||
         table.offset < *sectionsEnd || table.offset > fileSize ||
         table.size > fileSize - table.offset) {
@@ -341,9 +317,9 @@ std::optional<std::vector<AuthenticodeSignature>> readSignatures(ByteView table)
     if (table.size() < 8) {
       return std::nullopt;
     }
-    const std::uint32_t length = littleEndian(&table[0], 4);
-    const std::uint32_t revision = littleEndian(&table[4], 2);
-    const std::uint32_t type = littleEndian(&table[6], 2);
+    const std::uint32_t length = pe::littleEndian(&table[0], 4);
+    const std::uint32_t revision = pe::littleEndian(&table[4], 2);
+    const std::uint32_t type = pe::littleEndian(&table[6], 2);
     constexpr std::uint32_t kRevision2 = 0x0200;
     constexpr std::uint32_t kPkcsSignedData = 0x0002;
     if (length <= 8 || length > table.size() || revision != kRevision2 || type != kPkcsSignedData) {

@@ -43,7 +43,4 @@ struct AuthenticodeSignature {
 // the table's first entry is not an Authenticode PKCS #7 signature that parses. Never throws.
 std::optional<std::vector<AuthenticodeSignature>> readSignatures(ByteView table);
 
-// Reads `into.size()` bytes at `offset`; false when the file has fewer there.
-bool readAt(std::istream& file, std::uint64_t offset, std::span<std::uint8_t> into);
-
 }  // namespace muvra

@@ -4,18 +4,6 @@
 
 namespace muvra {
 
-std::size_t digestSize(DigestAlgorithm algorithm) {
-  switch (algorithm) {
-    case DigestAlgorithm::Sha256:
-      return 32;
-    case DigestAlgorithm::Sha384:
-      return 48;
-    case DigestAlgorithm::Sha512:
-      return 64;
-  }
-  return 0;
-}
-
 std::vector<std::uint8_t> digestOf(DigestAlgorithm algorithm, ByteView bytes) {
   Digest digest(algorithm);
   digest.update(bytes);

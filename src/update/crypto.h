@@ -13,8 +13,6 @@ using ByteView = std::span<const std::uint8_t>;
 // The digests a signature may use; weaker ones (SHA-1, MD5) have no place here.
 enum class DigestAlgorithm { Sha256, Sha384, Sha512 };
 
-std::size_t digestSize(DigestAlgorithm algorithm);
-
 // A digest computed block by block with the platform's facility. Throws OperationFailure.
 class Digest {
  public:

@@ -46,6 +46,18 @@ const wchar_t* algorithmName(DigestAlgorithm algorithm) {
   return nullptr;
 }
 
+std::size_t digestSize(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::Sha256:
+      return 32;
+    case DigestAlgorithm::Sha384:
+      return 48;
+    case DigestAlgorithm::Sha512:
+      return 64;
+  }
+  return 0;
+}
+
 // The key of a DER SubjectPublicKeyInfo as a CNG key (crypt32 decodes RSA and the NIST curves).
 UniqueHandle<KeyTraits> importKey(ByteView subjectPublicKeyInfo) {
   UniqueHandle<LocalMemoryTraits> decoded;

@@ -9,6 +9,7 @@
 #include "base/failure.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
+#include "base/wide_text_win.h"
 #include "update/https_client.h"
 
 namespace muvra {
@@ -20,6 +21,12 @@ struct InternetTraits {
   static void close(Handle handle) { WinHttpCloseHandle(handle); }
 };
 using InternetHandle = UniqueHandle<InternetTraits>;
+
+void throwIfCancelled(const CancellationFlag& cancel) {
+  if (cancel.isSet()) {
+    throw OperationFailure("Cancelled.");
+  }
+}
 
 // The one operation in progress on a request, as its status callback reports it. WinHTTP runs
 // asynchronously so that a cancelled request ends at once: closing its handle ends whatever it
@@ -45,9 +52,7 @@ class Exchange {
   // operation's error, 0 on success.
   DWORD await(const CancellationFlag& cancel) {
     for (;;) {
-      if (cancel.isSet()) {
-        throw OperationFailure("Cancelled.");
-      }
+      throwIfCancelled(cancel);
       if (WaitForSingleObject(completed_, 50) == WAIT_OBJECT_0) {
         return error_;
       }
@@ -104,17 +109,6 @@ struct ExchangeRelease {
   void operator()(Exchange* exchange) const { exchange->release(); }
 };
 
-std::wstring wide(std::string_view text) {
-  const std::u16string units = utf8ToUtf16Lossy(text);
-  return std::wstring(units.begin(), units.end());
-}
-
-void throwIfCancelled(const CancellationFlag& cancel) {
-  if (cancel.isSet()) {
-    throw OperationFailure("Cancelled.");
-  }
-}
-
 // A numeric header of the final response; 0 when it is missing or unreadable.
 DWORD numberHeader(HINTERNET request, DWORD query) {
   DWORD value = 0;
@@ -166,7 +160,7 @@ struct OpenRequest {
 };
 
 OpenRequest openRequest(std::string_view url) {
-  std::wstring address = wide(url);
+  std::wstring address = wideText(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -228,7 +222,7 @@ void sendAndReceive(const OpenRequest& open,
                     const RangeRequest& range,
                     const CancellationFlag& cancel) {
   HINTERNET request = open.request.get();
-  const std::wstring headers = wide(
+  const std::wstring headers = wideText(
       "Accept: application/vnd.github+json\r\n"
       "X-GitHub-Api-Version: 2026-03-10\r\n"
       "Cache-Control: no-cache\r\n" +

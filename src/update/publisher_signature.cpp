@@ -8,6 +8,7 @@
 
 #include "base/failure.h"
 #include "update/der.h"
+#include "update/pe_format.h"
 #include "update/sha256.h"
 
 namespace muvra {
@@ -122,7 +123,7 @@ SignedFileProof proveSignedFile(const std::filesystem::path& path,
   std::vector<AuthenticodeSignature> candidates;
   if (location) {
     table.resize(location->size);
-    if (readAt(file, location->offset, table)) {
+    if (pe::readAt(file, location->offset, table)) {
       candidates = pinnedSignatures(table, pins);
     }
   }

@@ -101,7 +101,7 @@ void WebWindow::Host::navigate(const std::string& page) {
   startPage = page;
   if (webview) {
     ready = false;
-    webview->Navigate(wide(interfaceOrigin() + page).c_str());
+    webview->Navigate(wideText(interfaceOrigin() + page).c_str());
   }
 }
 

@@ -57,6 +57,15 @@ std::string fetchReleaseDocument(const CancellationFlag& cancel, const fs::path&
   return body;
 }
 
+// The file's SHA-256 and, when the build pins publisher keys, whether one of them signed it (both
+// from one read); without keys no signature is asked for.
+SignedFileProof proveFile(const fs::path& file, const std::vector<std::string>& publisherKeys) {
+  if (publisherKeys.empty()) {
+    return {sha256File(file), true};
+  }
+  return proveSignedFile(file, publisherKeys);
+}
+
 // The file is the release: its size, digest and headers and, when the build pins publisher keys,
 // a signature by one of them.
 bool isProvenRelease(const fs::path& file,
@@ -74,10 +83,7 @@ bool isProvenRelease(const fs::path& file,
   if (fs::file_size(file) != release.size || !isWindowsExecutable(file)) {
     return false;
   }
-  if (publisherKeys.empty()) {
-    return sha256File(file) == release.sha256;
-  }
-  const SignedFileProof proof = proveSignedFile(file, publisherKeys);
+  const SignedFileProof proof = proveFile(file, publisherKeys);
   return proof.sha256 == release.sha256 && proof.signedByPublisher;
 }
 
@@ -89,13 +95,7 @@ void proveDownload(const fs::path& file,
   if (!isWindowsExecutable(file)) {
     throw OperationFailure(kIntegrityFailure);
   }
-  if (publisherKeys.empty()) {
-    if (sha256File(file) != release.sha256) {
-      throw OperationFailure(kIntegrityFailure);
-    }
-    return;
-  }
-  const SignedFileProof proof = proveSignedFile(file, publisherKeys);
+  const SignedFileProof proof = proveFile(file, publisherKeys);
   if (proof.sha256 != release.sha256) {
     throw OperationFailure(kIntegrityFailure);
   }

@@ -4,19 +4,10 @@
 
 #include <shlwapi.h>
 
-#include "base/text.h"
+#include "base/wide_text_win.h"
 #include "web/interface_files.h"
 
 namespace muvra {
-
-namespace {
-
-std::wstring wide(std::string_view text) {
-  const std::u16string units = utf8ToUtf16Lossy(text);
-  return std::wstring(units.begin(), units.end());
-}
-
-}  // namespace
 
 WebResourceAnswer webResourceAnswer(std::string_view uri) {
   ResourceResponse response = respondToRequest(uri);
@@ -30,8 +21,8 @@ WebResourceAnswer webResourceAnswer(std::string_view uri) {
     }
   }
   answer.status = response.status;
-  answer.reason = wide(response.reason);
-  answer.headers = wide(response.headers);
+  answer.reason = wideText(response.reason);
+  answer.headers = wideText(response.headers);
   return answer;
 }
 

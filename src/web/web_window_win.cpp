@@ -142,7 +142,7 @@ void WebWindow::Host::paintSplash() {
   const int margin = scaled(kSplashMargin, windowDpi(window));
   InflateRect(&area, -margin, -margin);
   const std::wstring text =
-      startup.statusText.empty() ? L"Opening Muvra..." : wide(startup.statusText);
+      startup.statusText.empty() ? L"Opening Muvra..." : wideText(startup.statusText);
   DrawTextW(device, text.c_str(), -1, &area, DT_WORDBREAK);
   EndPaint(window, &paint);
 }
@@ -180,7 +180,7 @@ bool WebWindow::open(const std::string& startPage) {
 
 void WebWindow::executeScript(const std::string& script) {
   if (host_->webview) {
-    host_->webview->ExecuteScript(wide(script).c_str(), nullptr);
+    host_->webview->ExecuteScript(wideText(script).c_str(), nullptr);
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "WebView2.h"
 #include "base/text.h"
+#include "base/wide_text_win.h"
 #include "web/com_win.h"
 #include "web/web_window.h"
 #include "web/web_window_host.h"
@@ -25,11 +26,6 @@ inline constexpr UINT kBrowserExitedMessage = WM_APP + 705;
 // stage after this long.
 inline constexpr UINT_PTR kCreationTimer = 1;
 inline constexpr UINT kCreationLimitMilliseconds = 20000;
-
-inline std::wstring wide(std::string_view text) {
-  const std::u16string units = utf8ToUtf16Lossy(text);
-  return std::wstring(units.begin(), units.end());
-}
 
 struct WebWindow::Host : WebWindowHostBase {
   explicit Host(WebWindow& window_owner)
