@@ -9,9 +9,9 @@
 #include <string>
 
 #include "base/failure.h"
+#include "launcher/bridge.h"
+#include "launcher/interface_files.h"
 #include "require.h"
-#include "web/bridge.h"
-#include "web/interface_files.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "proof/executable_check.h"
 #include "require.h"
-#include "update/executable_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "proof/authenticode.h"
 #include "require.h"
-#include "update/authenticode.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the two interface images and writes them as PNG files.
 
-Usage: tools/make_images.py src/web/ui/images
+Usage: tools/make_images.py src/launcher/ui/images
   mm2.png    768 x 432 RGB: soft pink light over the dark background (control centre)
   bloom.png  1254 x 1254 RGBA: a five-petal bloom beside the launch button (launcher page)
 """

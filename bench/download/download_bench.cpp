@@ -17,9 +17,9 @@
 #include <string>
 #include <thread>
 
+#include "net/https_client.h"
 #include "support/fake_github.h"
 #include "update/files.h"
-#include "update/https_client.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "update/sha256.h"
+#include "proof/sha256.h"
 
 namespace {
 

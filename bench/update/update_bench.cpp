@@ -20,11 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "launcher/web_loader.h"
 #include "support/fake_github.h"
 #include "support/temporary_folder.h"
 #include "support/windows_program.h"
 #include "update/release.h"
-#include "web/web_loader.h"
 
 namespace {
 
@@ -103,11 +103,10 @@ long peakRssOfCheck(const fs::path& loaderFolder) {
 }
 
 // The best check of a signed 63 MiB release with the publisher's key pinned, and without keys.
-std::optional<std::pair<double, double>> signedAgainstUnsigned(
-    muvra::testing::FakeGitHub& server,
-    const fs::path& folder,
-    const fs::path& loaderFolder,
-    int rounds) {
+std::optional<std::pair<double, double>> signedAgainstUnsigned(muvra::testing::FakeGitHub& server,
+                                                               const fs::path& folder,
+                                                               const fs::path& loaderFolder,
+                                                               int rounds) {
   const fs::path signing = folder / "signing";
   const std::string make = "python3 '" MUVRA_SIGNING_SCRIPT "' '" + signing.string() +
                            "' --large " + std::to_string(63 * kMiB);

@@ -10,12 +10,12 @@
 #include "base/failure.h"
 #include "base/process.h"
 #include "console/screen.h"
+#include "net/https_client.h"
+#include "proof/executable_check.h"
+#include "proof/sha256.h"
 #include "update/configuration.h"
-#include "update/executable_check.h"
-#include "update/https_client.h"
+#include "update/profile.h"
 #include "update/release.h"
-#include "update/sha256.h"
-#include "web/profile.h"
 
 namespace muvra {
 

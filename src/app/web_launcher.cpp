@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "base/process.h"
-#include "web/web_loader.h"
-#include "web/web_window.h"
+#include "launcher/web_loader.h"
+#include "window/web_window.h"
 
 namespace muvra {
 

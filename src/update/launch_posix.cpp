@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "update/executable_check.h"
+#include "proof/executable_check.h"
 #include "update/launch.h"
 
 extern char** environ;

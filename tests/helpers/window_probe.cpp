@@ -10,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "web/web_loader.h"
-#include "web/web_window.h"
+#include "launcher/web_loader.h"
+#include "window/web_window.h"
 
 namespace {
 

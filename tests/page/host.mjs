@@ -1,4 +1,4 @@
-// The page's surroundings in the tests: the interface origin served from src/web/ui exactly as
+// The page's surroundings in the tests: the interface origin served from src/launcher/ui exactly as
 // the request filter answers, and a stand-in for window.chrome.webview played by the test.
 import { readFile } from 'node:fs/promises';
 import path from 'node:path';
@@ -6,7 +6,7 @@ import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-export const UI_FOLDER = path.resolve(here, '../../src/web/ui');
+export const UI_FOLDER = path.resolve(here, '../../src/launcher/ui');
 export const ORIGIN = 'https://loader.muvra.invalid/';
 
 const FILES = ['index.html', 'loader.html', 'styles.css', 'loader.css', 'app.js', 'loader.js',

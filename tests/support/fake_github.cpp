@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "base/path_text.h"
-#include "update/https_client.h"
+#include "net/https_client.h"
 #include "update/release.h"
 
 namespace muvra::testing {

@@ -1,7 +1,7 @@
 #include "base/path_text.h"
+#include "net/https_client_testing.h"
 #include "support/fake_github.h"
 #include "support/script_server_posix.h"
-#include "update/https_client_testing.h"
 
 namespace muvra::testing {
 

@@ -1,6 +1,6 @@
+#include "proof/sha256.h"
 #include "support/temporary_folder.h"
 #include "support/windows_program.h"
-#include "update/sha256.h"
 
 namespace muvra::testing {
 

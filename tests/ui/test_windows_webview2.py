@@ -30,7 +30,7 @@ from wine_display import windows_path  # noqa: E402
 PROGRAM = None
 STANDIN = None
 CHILD = None
-UI_FOLDER = os.path.join(os.path.dirname(__file__), "..", "..", "src", "web", "ui")
+UI_FOLDER = os.path.join(os.path.dirname(__file__), "..", "..", "src", "launcher", "ui")
 ORIGIN = "https://loader.muvra.invalid/"
 PASS = ("PASS: WebView2 launcher interface loader.html answered the bridge in preview mode.\n")
 FAIL = "FAIL: WebView2 launcher UI test.\n"

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "proof/authenticode.h"
+#include "proof/crypto.h"
+
+namespace muvra {
+
+inline constexpr const char* kNotSignedByPublisher =
+    "The update is not signed by the publisher of Muvra. Your previous installation was kept.";
+
+// The SHA-256 of a whole file and, read in the same pass, whether one of its signatures holds
+// and was made with a key whose SubjectPublicKeyInfo has one of `pins` (SHA-256, hex) as digest.
+struct SignedFileProof {
+  std::string sha256;
+  bool signedByPublisher = false;
+};
+
+// Throws OperationFailure when the file cannot be read.
+SignedFileProof proveSignedFile(const std::filesystem::path& path,
+                                std::span<const std::string> pins);
+
+}  // namespace muvra

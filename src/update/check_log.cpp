@@ -1,0 +1,73 @@
+#include "update/check_log.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "update/profile.h"
+#include "update/user_data_folder.h"
+
+namespace muvra {
+
+std::filesystem::path checkLogPath(const std::filesystem::path& profileRoot,
+                                   const std::filesystem::path& executable) {
+  return profileRoot / (profileKey(executable) + "-checks.log");
+}
+
+std::string utcText(std::int64_t seconds) {
+  // Days to the civil date (proleptic Gregorian), after H. Hinnant's days_from_civil inverse.
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const std::int64_t inDay = seconds - days * 86400;
+  const std::int64_t shifted = days + 719468;
+  const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+  const std::int64_t dayOfEra = shifted - era * 146097;
+  const std::int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+  const std::int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                static_cast<long long>(year), static_cast<long long>(month),
+                static_cast<long long>(day), static_cast<long long>(inDay / 3600),
+                static_cast<long long>(inDay % 3600 / 60), static_cast<long long>(inDay % 60));
+  return text;
+}
+
+std::string refusalLogLine(std::int64_t now, const AnswerFacts& answer) {
+  std::string line = utcText(now) + " refused status=" + std::to_string(answer.status);
+  if (!answer.retryAfter.empty()) {
+    line += " retry-after=" + answer.retryAfter;
+  }
+  if (!answer.rateLimitReset.empty()) {
+    line += " x-ratelimit-reset=" + answer.rateLimitReset;
+    std::int64_t reset = 0;
+    const std::string& text = answer.rateLimitReset;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), reset);
+    if (error == std::errc() && end == text.data() + text.size()) {
+      line += " (" + utcText(reset) + ")";
+    }
+  }
+  return line + "\n";
+}
+
+void logRefusal(const std::filesystem::path& log, const AnswerFacts& answer) noexcept {
+  if (log.empty() || (answer.status != 403 && answer.status != 429)) {
+    return;
+  }
+  try {
+    if (createFolders(log.parent_path(), log.parent_path())) {
+      return;
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    std::ofstream(log, std::ios::app) << refusalLogLine(now.count(), answer);
+  } catch (...) {
+    // The log only ever helps: a check is never failed for it.
+  }
+}
+
+}  // namespace muvra
