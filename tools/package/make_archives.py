@@ -125,10 +125,10 @@ def main():
     }
     names = {"windows": f"MuvraLoader-{version}-windows-x64.zip",
              "linux": f"muvra-loader-{version}-linux-x86_64.tar.gz"}
-    write_zip(os.path.join(arguments.out, names["windows"]), f"MuvraLoader-{version}", windows,
-              epoch)
-    write_tarball(os.path.join(arguments.out, names["linux"]), f"muvra-loader-{version}", linux,
-                  epoch)
+    # The top folders carry no version: a newer archive unpacked where the older one was keeps
+    # settings.ini and app/ beside the new launcher.
+    write_zip(os.path.join(arguments.out, names["windows"]), "MuvraLoader", windows, epoch)
+    write_tarball(os.path.join(arguments.out, names["linux"]), "muvra-loader", linux, epoch)
     with open(os.path.join(arguments.out, "SHA256SUMS"), "w") as sums:
         for name in sorted(names.values()):
             digest = hashlib.sha256(read(os.path.join(arguments.out, name))).hexdigest()
