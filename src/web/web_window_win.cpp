@@ -87,7 +87,7 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
       // No frame: the client area is the whole window (see frameHitTest), or when maximised the
       // work area of its monitor.
       if (wParam == TRUE && IsZoomed(handle)) {
-        fitMaximisedClientArea(handle, reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0]);
+        fitMaximisedClientArea(reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0]);
       }
       return 0;
     case WM_NCHITTEST:

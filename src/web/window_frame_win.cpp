@@ -102,11 +102,11 @@ void limitWindowSize(HWND window, MINMAXINFO& limits) {
 }
 
 // Windows places a maximised window with its sizing frame beyond the monitor's edges; the client
-// area is what must keep to the work area of the monitor the window is on, whatever its size.
-void fitMaximisedClientArea(HWND window, RECT& proposed) {
+// area is what must keep to the work area of the monitor the window goes to, whatever its size.
+void fitMaximisedClientArea(RECT& proposed) {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
-  if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+  if (!GetMonitorInfoW(MonitorFromRect(&proposed, MONITOR_DEFAULTTONEAREST), &monitor)) {
     return;
   }
   const ScreenRect area =

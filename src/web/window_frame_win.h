@@ -19,9 +19,9 @@ HWND createFramelessWindow(const wchar_t* className, HINSTANCE instance, void* c
 // WM_GETMINMAXINFO: at least the least size.
 void limitWindowSize(HWND window, MINMAXINFO& limits);
 
-// WM_NCCALCSIZE of a maximised window: its client area becomes the work area of its monitor,
-// leaving free an edge where an auto-hidden taskbar waits.
-void fitMaximisedClientArea(HWND window, RECT& proposed);
+// WM_NCCALCSIZE of a maximised window, `proposed` its new place: its client area becomes the
+// work area of that monitor, leaving free an edge where an auto-hidden taskbar waits.
+void fitMaximisedClientArea(RECT& proposed);
 
 // WM_NCHITTEST without a drawn frame: the window's own edge outside the view resizes it.
 LRESULT frameHitTest(HWND window, POINT screenPoint);

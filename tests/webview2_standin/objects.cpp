@@ -563,10 +563,10 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   using namespace standin;
   static unsigned attempt = 0;
   // The runtime's own variables come before the parameters and the options.
-  const std::string arguments = overriddenBy("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", {});
+  const std::string arguments = overriddenBy(L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", {});
   note("CreateCoreWebView2EnvironmentWithOptions browser=" +
-       overriddenBy("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", narrow(browserFolder)) +
-       " user-data=" + overriddenBy("WEBVIEW2_USER_DATA_FOLDER", narrow(userDataFolder)) +
+       overriddenBy(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", narrow(browserFolder)) +
+       " user-data=" + overriddenBy(L"WEBVIEW2_USER_DATA_FOLDER", narrow(userDataFolder)) +
        " options=" + (options ? "given" : "none") + " arguments=" + arguments);
   return completeCreation<ICoreWebView2Environment>(handler, "environment", attempt,
                                                     []() -> Node& { return make<Environment>(); });
