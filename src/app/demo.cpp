@@ -1,9 +1,9 @@
 #include "app/demo.h"
 
 #include <chrono>
-#include <iostream>
 #include <thread>
 
+#include "app/standard_streams.h"
 #include "console/terminal.h"
 
 namespace muvra {
@@ -58,7 +58,7 @@ bool escapePressed(ConsoleTerminal& terminal) {
 int runDemo() {
   ConsoleTerminal terminal;
   if (!terminal.available()) {
-    std::cerr << kNoConsole << '\n';
+    writeErrorLine(kNoConsole);
     return 1;
   }
   for (unsigned frame = 0; frame < 110 && !stopRequested.load(); ++frame) {

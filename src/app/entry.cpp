@@ -98,12 +98,11 @@ int runGuarded(const std::function<int()>& mode) {
   try {
     return mode();
   } catch (const std::exception& failure) {
-    useParentConsoleWhenUnattached();
-    std::cerr << "Muvra Loader: " << failure.what() << '\n';
+    writeErrorLine(std::string("Muvra Loader: ") + failure.what());
   } catch (...) {
-    useParentConsoleWhenUnattached();
-    std::cerr << "Muvra Loader could not start. Run it from a terminal to keep this message "
-                 "visible.\n";
+    writeErrorLine(
+        "Muvra Loader could not start. Run it from a terminal to keep this message "
+        "visible.");
   }
   return 1;
 }

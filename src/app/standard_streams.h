@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 namespace muvra {
 
 // Started from a terminal, a Windows GUI-subsystem program gets no console, so what it writes
@@ -8,5 +10,9 @@ namespace muvra {
 // redirected to a file or a pipe stays as it is. Elsewhere the streams are always usable and
 // nothing is done.
 void useParentConsoleWhenUnattached();
+
+// Writes one failure line to standard error. A Windows program started without a console (from
+// Explorer or a shortcut) and with nothing redirected shows it in a message box instead.
+void writeErrorLine(std::string_view line);
 
 }  // namespace muvra

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/standard_streams.h"
+#include "base/wide_text_win.h"
 
 namespace muvra {
 
@@ -47,6 +48,15 @@ void useParentConsoleWhenUnattached() {
   std::cout.clear();
   std::cerr.clear();
   std::cin.clear();
+}
+
+void writeErrorLine(std::string_view line) {
+  useParentConsoleWhenUnattached();
+  if (isUsable(STD_ERROR_HANDLE)) {
+    std::cerr << line << '\n';
+    return;
+  }
+  MessageBoxW(nullptr, wideText(line).c_str(), L"Muvra Loader", MB_OK | MB_ICONERROR);
 }
 
 }  // namespace muvra

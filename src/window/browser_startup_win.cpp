@@ -40,6 +40,14 @@ CreateEnvironment environmentFactory(const std::filesystem::path& executable, DW
   return reinterpret_cast<CreateEnvironment>(reinterpret_cast<void*>(function));
 }
 
+// The runtime takes these variables before what the program passes: set by a shortcut or a parent
+// process, they would open a debugging port on the page or move the profile. The fixed-version
+// runtime's folder is an administrator's choice and stays.
+void clearBrowserOverrides() {
+  SetEnvironmentVariableW(L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", nullptr);
+  SetEnvironmentVariableW(L"WEBVIEW2_USER_DATA_FOLDER", nullptr);
+}
+
 }  // namespace
 
 void WebWindow::Host::startBrowser() {
@@ -71,6 +79,7 @@ void WebWindow::Host::startBrowser() {
           environmentCompleted(result, created);
         }
       });
+  clearBrowserOverrides();
   const HRESULT result = create(nullptr, startup.profileFolder.c_str(), nullptr, handler.get());
   if (FAILED(result)) {
     reportFailure("Create environment call", statusCode(result));

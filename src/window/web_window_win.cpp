@@ -84,7 +84,12 @@ LRESULT WebWindow::Host::handleMessage(HWND handle, UINT message, WPARAM wParam,
       limitWindowSize(handle, *reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
     case WM_NCCALCSIZE:
-      return 0;  // no frame: the client area is the whole window (see frameHitTest)
+      // No frame: the client area is the whole window (see frameHitTest), or when maximised the
+      // work area of its monitor.
+      if (wParam == TRUE && IsZoomed(handle)) {
+        fitMaximisedClientArea(reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0]);
+      }
+      return 0;
     case WM_NCHITTEST:
       return frameHitTest(handle, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
     case WM_DPICHANGED:

@@ -1,14 +1,19 @@
 #include "window/window_frame_win.h"
 
 #include <dwmapi.h>
+#include <shellapi.h>
 
 #include <algorithm>
+
+#include "window/window_frame.h"
 
 namespace muvra {
 
 namespace {
 
-constexpr DWORD kStyle = WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+// The system menu answers Alt+Space (move, size, minimise, maximise, close); without a caption
+// nothing of it is drawn.
+constexpr DWORD kStyle = WS_POPUP | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 constexpr int kWidth = 540;
 constexpr int kHeight = 650;
 constexpr int kMinimumWidth = 430;
@@ -31,6 +36,23 @@ UINT monitorDpi(HMONITOR monitor) {
   return get != nullptr && SUCCEEDED(get(monitor, kEffectiveDpi, &x, &y)) && x != 0
              ? x
              : USER_DEFAULT_SCREEN_DPI;
+}
+
+ScreenRect screenRect(const RECT& rect) {
+  return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+// The edges of `monitor` (its rectangle) where an auto-hidden taskbar waits (Windows 8.1 and
+// later answer for each monitor).
+ScreenEdges autoHiddenTaskbars(const RECT& monitor) {
+  const auto waits = [&monitor](UINT edge) {
+    APPBARDATA bar{};
+    bar.cbSize = sizeof bar;
+    bar.uEdge = edge;
+    bar.rc = monitor;
+    return SHAppBarMessage(ABM_GETAUTOHIDEBAREX, &bar) != 0;
+  };
+  return {waits(ABE_LEFT), waits(ABE_TOP), waits(ABE_RIGHT), waits(ABE_BOTTOM)};
 }
 
 }  // namespace
@@ -67,22 +89,30 @@ HWND createFramelessWindow(const wchar_t* className, HINSTANCE instance, void* c
     const BOOL dark = TRUE;
     DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark);
     DwmSetWindowAttribute(window, kCornerPreference, &kRoundCorners, sizeof kRoundCorners);
+    // One pixel of the system's frame under the client area is what gives the window its shadow.
+    const MARGINS shadow{1, 1, 1, 1};
+    DwmExtendFrameIntoClientArea(window, &shadow);
   }
   return window;
 }
 
-// A window without a caption would cover the taskbar when maximised. Windows reads the maximised
-// place as if on the primary monitor and moves it onto the window's own.
 void limitWindowSize(HWND window, MINMAXINFO& limits) {
   const UINT dpi = windowDpi(window);
   limits.ptMinTrackSize = {scaled(kMinimumWidth, dpi), scaled(kMinimumHeight, dpi)};
+}
+
+// Windows places a maximised window with its sizing frame beyond the monitor's edges; the client
+// area is what must keep to the work area of the monitor the window goes to, whatever its size.
+void fitMaximisedClientArea(RECT& proposed) {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
-  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
-    const RECT& work = monitor.rcWork;
-    limits.ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
-    limits.ptMaxSize = {work.right - work.left, work.bottom - work.top};
+  if (!GetMonitorInfoW(MonitorFromRect(&proposed, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return;
   }
+  const ScreenRect area =
+      maximisedClientArea(screenRect(monitor.rcMonitor), screenRect(monitor.rcWork),
+                          autoHiddenTaskbars(monitor.rcMonitor));
+  proposed = {area.left, area.top, area.right, area.bottom};
 }
 
 // On Windows 10 a drawn thick frame shows a light strip above the dark header; this one draws

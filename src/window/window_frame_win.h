@@ -13,11 +13,15 @@ int scaled(int length, UINT dpi);
 UINT windowDpi(HWND window);
 
 // Creates the window, hidden, centred on the work area under the pointer at that monitor's
-// scale, dark where the system has the attribute; `creation` goes to WM_NCCREATE.
+// scale, dark and shadowed where the system can; `creation` goes to WM_NCCREATE.
 HWND createFramelessWindow(const wchar_t* className, HINSTANCE instance, void* creation);
 
-// WM_GETMINMAXINFO: at least the least size; maximised, the work area of the window's monitor.
+// WM_GETMINMAXINFO: at least the least size.
 void limitWindowSize(HWND window, MINMAXINFO& limits);
+
+// WM_NCCALCSIZE of a maximised window, `proposed` its new place: its client area becomes the
+// work area of that monitor, leaving free an edge where an auto-hidden taskbar waits.
+void fitMaximisedClientArea(RECT& proposed);
 
 // WM_NCHITTEST without a drawn frame: the window's own edge outside the view resizes it.
 LRESULT frameHitTest(HWND window, POINT screenPoint);

@@ -16,7 +16,7 @@ class Program:
 
     @property
     def windows(self):
-        return self.path.lower().endswith(".exe")
+        return self.path.lower().endswith((".exe", ".com"))
 
     def command(self, arguments, path=None):
         return self.runner + [path or self.path] + list(arguments)

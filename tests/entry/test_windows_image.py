@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The Windows executable's image: GUI subsystem, icon group, version resource, no manifest."""
+"""The Windows executable's image: GUI subsystem, icon group, version resource, no manifest; its
+console companion beside it."""
 import os
 import re
 import struct
@@ -13,6 +14,7 @@ PROGRAM = None
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 GUI_SUBSYSTEM = 2
+CONSOLE_SUBSYSTEM = 3
 
 
 class Image:
@@ -64,6 +66,14 @@ class WindowsImageTest(unittest.TestCase):
     def test_gui_subsystem_without_manifest(self):
         self.assertEqual(self.image.subsystem, GUI_SUBSYSTEM)
         self.assertFalse([key for key in self.image.resources if key[0] == RT_MANIFEST])
+
+    def test_the_companion_beside_it_is_a_console_program_with_the_same_resources(self):
+        companion = Image(os.path.join(os.path.dirname(PROGRAM.path), "MuvraLoader.com"))
+        self.assertEqual(companion.subsystem, CONSOLE_SUBSYSTEM)
+        self.assertFalse([key for key in companion.resources if key[0] == RT_MANIFEST])
+        self.assertEqual(companion.resource(RT_VERSION, 1), self.image.resource(RT_VERSION, 1))
+        self.assertEqual(companion.resource(RT_GROUP_ICON, 101),
+                         self.image.resource(RT_GROUP_ICON, 101))
 
     def test_icon_group_101_holds_every_size_in_32_bits(self):
         (group,) = self.image.resource(RT_GROUP_ICON, 101)

@@ -53,16 +53,28 @@ class PackageTest(unittest.TestCase):
         with zipfile.ZipFile(os.path.join(DIST, ZIP)) as archive:
             self.assertEqual(archive.namelist(), [
                 f"{ZIP_FOLDER}/{name}" for name in
-                ("MuvraLoader.exe", "README.txt", "THIRD-PARTY-NOTICES.txt", "WebView2Loader.dll")])
+                ("MuvraLoader.com", "MuvraLoader.exe", "README.txt", "THIRD-PARTY-NOTICES.txt",
+                 "WebView2Loader.dll")])
             folder = self.unpacked()
             archive.extractall(folder)
-        program = os.path.join(folder, ZIP_FOLDER, "MuvraLoader.exe")
         environment = dict(os.environ, WINEPREFIX=WINE_PREFIX)
-        status, out = self.run_program([WINE_RUN, program, "--self-test"], env=environment)
-        self.assertEqual((status, out), (0, "PASS: offline loader and console checks.\n"))
-        status, out = self.run_program([WINE_RUN, program, "--preview"], env=environment)
-        self.assertEqual(status, 0)
-        self.assertEqual([len(row) for row in out.splitlines()], [82] * 23)
+        # The program and its console companion, which a terminal finds first.
+        for name in ("MuvraLoader.exe", "MuvraLoader.com"):
+            with self.subTest(program=name):
+                program = os.path.join(folder, ZIP_FOLDER, name)
+                status, out = self.run_program([WINE_RUN, program, "--self-test"],
+                                               env=environment)
+                self.assertEqual((status, out), (0, "PASS: offline loader and console checks.\n"))
+                status, out = self.run_program([WINE_RUN, program, "--preview"], env=environment)
+                self.assertEqual(status, 0)
+                self.assertEqual([len(row) for row in out.splitlines()], [82] * 23)
+        # The companion hands the window to MuvraLoader.exe beside it, which, with no display
+        # here, cannot open one and says so by its exit code only.
+        companion = os.path.join(folder, ZIP_FOLDER, "MuvraLoader.com")
+        headless = {name: value for name, value in environment.items()
+                    if name not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.assertEqual(self.run_program([WINE_RUN, companion, "--web-preview"], env=headless),
+                         (1, ""))
 
     def test_the_windows_program_is_signed_when_packaging_signed_it(self):
         if not SIGNED_BY:

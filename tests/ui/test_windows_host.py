@@ -3,12 +3,14 @@
 the start-up a user without the runtime gets: both attempts fail and the window says why."""
 import glob
 import os
+import time
 import shutil
 import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "entry"))
+import ocr  # noqa: E402
 import program  # noqa: E402
 import screen  # noqa: E402
 import wine_display  # noqa: E402
@@ -134,6 +136,28 @@ class WindowsHostTest(unittest.TestCase):
         subprocess.run(["xdotool", "mousemove", str(x + 270), str(y + 300), "click", "1",
                         "key", "alt+F4"], check=True)
         self.assertEqual(window.wait(timeout=30), 0)
+
+    def test_without_a_console_the_failure_line_shows_in_a_message_box(self):
+        # Started as Explorer starts it: no standard handles, no console to attach to.
+        started = subprocess.Popen(PROGRAM.runner + ["start", "/wait", "/unix", self.copy, "--demo"],
+                                   env=self.environment, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(started.wait)
+        self.addCleanup(started.kill)
+        deadline = time.monotonic() + 30
+        command = ["xdotool", "search", "--onlyvisible", "--name", "^Muvra Loader$"]
+        while not (found := subprocess.run(command, capture_output=True, text=True).stdout.split()):
+            self.assertIsNone(started.poll(), "the program ended without showing its line")
+            self.assertLess(time.monotonic(), deadline, "no message box showed")
+            subprocess.run(["sleep", "0.05"])
+        values = dict(line.split("=") for line in subprocess.run(
+            ["xdotool", "getwindowgeometry", "--shell", found[0]], capture_output=True, text=True,
+            check=True).stdout.split())
+        region = tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        text = ocr.text_of(screen.settled(self.screen_folder, region))
+        self.assertIn("open muvraloader.exe in a windows terminal", text)
+        subprocess.run(["xdotool", "key", "--window", found[0], "Return"], check=True)
+        self.assertEqual(started.wait(timeout=30), 1)
 
 
 if __name__ == "__main__":

@@ -157,6 +157,40 @@ class StandinTest(unittest.TestCase):
         subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
         self.assertEqual(window.wait(timeout=30), 0)
 
+    def test_alt_space_opens_the_system_menu_whose_maximise_keeps_to_the_work_area(self):
+        window, handle = self.open_polling_preview()
+        # Maximise is the menu's "x"; this screen has no taskbar, so its work area is all of it.
+        subprocess.run(["xdotool", "key", "--window", handle, "alt+space", "x"], check=True)
+        self.await_line(lambda: self.lines_saying("controller.put_Bounds 0 0 1280 1024"))
+        subprocess.run(["xdotool", "key", "--window", handle, "alt+F4"], check=True)
+        self.assertEqual(window.wait(timeout=30), 0)
+
+    def test_the_console_companion_runs_the_window_modes_through_the_program(self):
+        companion = os.path.join(self.folder, "MuvraLoader.com")
+        shutil.copy2(os.path.join(os.path.dirname(PROGRAM.path), "MuvraLoader.com"), companion)
+        for script, status, out in (((), 0, PASS),
+                                    (("environment-fails 0x80070005 always",), 1, FAIL)):
+            with self.subTest(script=script):
+                shutil.rmtree(self.profiles, ignore_errors=True)
+                with open(self.script, "w") as lines:
+                    lines.write("".join(line + "\n" for line in script))
+                done = subprocess.run(PROGRAM.command(["--web-ui-test", "more words", '"x"'],
+                                                      companion),
+                                      capture_output=True, env=self.environment,
+                                      stdin=subprocess.DEVNULL, timeout=90)
+                # The program's exit code and both its streams, as if it had been run itself.
+                self.assertEqual((done.returncode, PROGRAM.text(done.stdout)), (status, out))
+                err = PROGRAM.text(done.stderr)
+                if status:
+                    self.assertTrue(err.startswith("Create environment callback 0x80070005: "),
+                                    err)
+                else:
+                    self.assertEqual(err, "")
+                # It ran beside the companion, with the runtime there and its own profile.
+                self.assertEqual(self.startup_log()[0].split(" stage=")[1],
+                                 "Create environment code=0x00000000")
+                self.transcript()
+
     def open_polling_preview(self):
         """The window in --web-preview, its page polling until it closes, once the page has
         loaded; the process and its X window."""
@@ -220,6 +254,21 @@ class StandinTest(unittest.TestCase):
         second_start = [i for i, line in enumerate(lines)
                         if line.startswith("CreateCoreWebView2EnvironmentWithOptions")][1]
         self.assertLess(first_close, second_start)
+
+    def test_the_runtime_variables_for_arguments_and_profile_are_not_passed_on(self):
+        # Each would win over what the program passes: a debugging port on the page, a profile
+        # elsewhere. The fixed-version runtime's folder is the administrator's and reaches it.
+        self.environment.update(
+            WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS="--remote-debugging-port=9222",
+            WEBVIEW2_USER_DATA_FOLDER="C:\\elsewhere",
+            WEBVIEW2_BROWSER_EXECUTABLE_FOLDER="C:\\fixed-runtime")
+        self.assertEqual(self.run_mode(["--web-ui-test"]), (0, PASS, ""))
+        (creation,) = [line for line in self.transcript()
+                       if line.startswith("CreateCoreWebView2EnvironmentWithOptions")]
+        profile = re.escape(windows_path(self.profiles)) + r"\\[^ \\]+\\Default"
+        self.assertRegex(creation, r"^CreateCoreWebView2EnvironmentWithOptions "
+                         r"browser=C:\\fixed-runtime user-data=" + profile +
+                         " options=none arguments=$")
 
     def test_one_failed_start_is_recovered(self):
         for directive, stage in (("environment-fails 0x80004005 first", "Create environment"),

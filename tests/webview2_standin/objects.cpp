@@ -40,6 +40,14 @@ HRESULT injectedFailure(const std::string& name, unsigned attempt) {
                                 : S_OK;
 }
 
+// The value of one of the runtime's environment variables, which take precedence over what the
+// host passes; `passed` when the variable is not set.
+std::string overriddenBy(const wchar_t* variable, const std::string& passed) {
+  wchar_t value[32768];
+  const DWORD length = GetEnvironmentVariableW(variable, value, 32768);
+  return length > 0 && length < 32768 ? narrow(value) : passed;
+}
+
 // Completes a creation later, as the runtime does, holding `handler` until then: with the
 // failure the script injects for this attempt, or with a new object whose reference the handler
 // is lent for the call.
@@ -554,8 +562,12 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
   using namespace standin;
   static unsigned attempt = 0;
-  note("CreateCoreWebView2EnvironmentWithOptions browser=" + narrow(browserFolder) +
-       " user-data=" + narrow(userDataFolder) + " options=" + (options ? "given" : "none"));
+  // The runtime's own variables come before the parameters and the options.
+  const std::string arguments = overriddenBy(L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", {});
+  note("CreateCoreWebView2EnvironmentWithOptions browser=" +
+       overriddenBy(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", narrow(browserFolder)) +
+       " user-data=" + overriddenBy(L"WEBVIEW2_USER_DATA_FOLDER", narrow(userDataFolder)) +
+       " options=" + (options ? "given" : "none") + " arguments=" + arguments);
   return completeCreation<ICoreWebView2Environment>(handler, "environment", attempt,
                                                     []() -> Node& { return make<Environment>(); });
 }

@@ -111,6 +111,7 @@ def main():
 
     windows = {
         "MuvraLoader.exe": (read(os.path.join(arguments.windows, "MuvraLoader.exe")), 0o755),
+        "MuvraLoader.com": (read(os.path.join(arguments.windows, "MuvraLoader.com")), 0o755),
         "WebView2Loader.dll": (read(os.path.join(arguments.windows, "WebView2Loader.dll")), 0o755),
         "README.txt": (readme("windows", version).replace(b"\n", b"\r\n"), 0o644),
         "THIRD-PARTY-NOTICES.txt": (notices("windows", arguments.sdk).replace(b"\n", b"\r\n"),
