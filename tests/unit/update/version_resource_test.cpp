@@ -8,7 +8,7 @@
 
 #include "support/case_name.h"
 #include "support/signing_fixtures.h"
-#include "support/windows_program.h"
+#include "support/temporary_folder.h"
 #include "update/pe_format.h"
 
 namespace muvra {
