@@ -375,11 +375,10 @@ void runCheck(const InstallLayout& layout,
     throw OperationFailure("Update cancelled.");
   }
   if (installed && !options.releaseRecord.empty()) {
+    // Only the publisher's proof reads the version, so builds without keys record none.
     const std::optional<VersionResource>& resource = installed->versionResource;
     writeReleaseRecord(options.releaseRecord,
-                       {release, options.publisherKeys.empty() || !resource
-                                     ? std::nullopt
-                                     : std::optional<FileVersion>(resource->fileVersion)});
+                       {release, resource ? std::optional(resource->fileVersion) : std::nullopt});
   }
   state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
   state.setPhase("ready",
