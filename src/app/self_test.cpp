@@ -13,7 +13,7 @@
 #include "net/https_client.h"
 #include "proof/executable_check.h"
 #include "proof/sha256.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 #include "update/profile.h"
 #include "update/release.h"
 

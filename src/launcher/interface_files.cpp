@@ -1,7 +1,7 @@
 #include "launcher/interface_files.h"
 
 #include "launcher/embedded_resources.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 
 namespace muvra {
 

@@ -1,7 +1,7 @@
 #include "launcher/launcher_state.h"
 
 #include "launcher/bridge.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 
 namespace muvra {
 

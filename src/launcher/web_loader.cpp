@@ -8,7 +8,7 @@
 #include "base/worker_apartment.h"
 #include "launcher/bridge.h"
 #include "update/check_log.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 #include "update/release_record.h"
 #include "update/user_data_folder.h"
 

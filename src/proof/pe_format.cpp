@@ -35,4 +35,22 @@ std::optional<std::uint64_t> headerOffset(std::istream& file) {
   return offset;
 }
 
+std::optional<std::vector<Section>> readSections(std::istream& file,
+                                                 std::uint64_t offset,
+                                                 std::uint32_t count) {
+  if (count > kMostSections) {
+    return std::nullopt;
+  }
+  std::vector<Section> sections;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::array<std::uint8_t, 40> entry{};
+    if (!readAt(file, offset + std::uint64_t{i} * 40, entry)) {
+      return std::nullopt;
+    }
+    sections.push_back({littleEndian(&entry[12], 4), littleEndian(&entry[8], 4),
+                        littleEndian(&entry[20], 4), littleEndian(&entry[16], 4)});
+  }
+  return sections;
+}
+
 }  // namespace muvra::pe

@@ -7,6 +7,8 @@
 #include <map>
 
 #include "base/failure.h"
+#include "base/text.h"
+#include "base/configuration.h"
 #include "proof/der.h"
 #include "proof/pe_format.h"
 #include "proof/sha256.h"
@@ -136,10 +138,13 @@ SignedFileProof proveSignedFile(const std::filesystem::path& path,
   for (auto& [algorithm, digest] : authenticode) {
     fileDigests.emplace(algorithm, digest.finish());
   }
-  SignedFileProof proof{sha256, false};
-  proof.signedByPublisher = std::ranges::any_of(
-      candidates,
-      [&](const AuthenticodeSignature& signature) { return holds(signature, fileDigests); });
+  SignedFileProof proof{sha256, false, readVersionResource(file)};
+  proof.signedByPublisher =
+      proof.versionResource &&
+      equalsIgnoringAsciiCase(proof.versionResource->originalFilename, config::AssetName) &&
+      std::ranges::any_of(candidates, [&](const AuthenticodeSignature& signature) {
+        return holds(signature, fileDigests);
+      });
   return proof;
 }
 

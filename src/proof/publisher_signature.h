@@ -8,17 +8,20 @@
 
 #include "proof/authenticode.h"
 #include "proof/crypto.h"
+#include "proof/version_resource.h"
 
 namespace muvra {
 
 inline constexpr const char* kNotSignedByPublisher =
     "The update is not signed by the publisher of Muvra. Your previous installation was kept.";
 
-// The SHA-256 of a whole file and, read in the same pass, whether one of its signatures holds
-// and was made with a key whose SubjectPublicKeyInfo has one of `pins` (SHA-256, hex) as digest.
+// The SHA-256 of a whole file and, read in the same pass, whether the publisher made it: one of
+// its signatures holds and was made with a key whose SubjectPublicKeyInfo has one of `pins`
+// (SHA-256, hex) as digest, and its version resource names it as the asset ("muvra.exe").
 struct SignedFileProof {
   std::string sha256;
   bool signedByPublisher = false;
+  std::optional<VersionResource> versionResource;
 };
 
 // Throws OperationFailure when the file cannot be read.

@@ -4,11 +4,37 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "update/profile.h"
 #include "update/user_data_folder.h"
 
 namespace muvra {
+
+namespace {
+
+std::int64_t secondsNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Appends the line made at this time; the log only ever helps, so nothing here fails a check.
+void append(const std::filesystem::path& log,
+            const std::function<std::string(std::int64_t now)>& line) noexcept {
+  if (log.empty()) {
+    return;
+  }
+  try {
+    if (createFolders(log.parent_path(), log.parent_path())) {
+      return;
+    }
+    std::ofstream(log, std::ios::app) << line(secondsNow());
+  } catch (...) {
+  }
+}
+
+}  // namespace
 
 std::filesystem::path checkLogPath(const std::filesystem::path& profileRoot,
                                    const std::filesystem::path& executable) {
@@ -55,19 +81,25 @@ std::string refusalLogLine(std::int64_t now, const AnswerFacts& answer) {
 }
 
 void logRefusal(const std::filesystem::path& log, const AnswerFacts& answer) noexcept {
-  if (log.empty() || (answer.status != 403 && answer.status != 429)) {
-    return;
+  if (answer.status == 403 || answer.status == 429) {
+    append(log, [&](std::int64_t now) { return refusalLogLine(now, answer); });
   }
-  try {
-    if (createFolders(log.parent_path(), log.parent_path())) {
-      return;
-    }
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-        std::chrono::system_clock::now().time_since_epoch());
-    std::ofstream(log, std::ios::app) << refusalLogLine(now.count(), answer);
-  } catch (...) {
-    // The log only ever helps: a check is never failed for it.
-  }
+}
+
+std::string olderReleaseLogLine(std::int64_t now,
+                                const std::string& release,
+                                const std::string& verified,
+                                const std::string& sentence) {
+  return utcText(now) + " older release=" + release + " verified=" + verified + ": " + sentence +
+         "\n";
+}
+
+void logOlderRelease(const std::filesystem::path& log,
+                     const std::string& release,
+                     const std::string& verified,
+                     const std::string& sentence) noexcept {
+  append(log,
+         [&](std::int64_t now) { return olderReleaseLogLine(now, release, verified, sentence); });
 }
 
 }  // namespace muvra

@@ -20,6 +20,19 @@ std::string refusalLogLine(std::int64_t now, const AnswerFacts& answer);
 // Appends the line for a 403 or 429 answer; nothing for any other, nor when `log` is empty.
 void logRefusal(const std::filesystem::path& log, const AnswerFacts& answer) noexcept;
 
+// "<time> older release=<version> verified=<version>: <sentence>", when a release goes back from
+// the version this computer verified.
+std::string olderReleaseLogLine(std::int64_t now,
+                                const std::string& release,
+                                const std::string& verified,
+                                const std::string& sentence);
+
+// Appends that line; nothing when `log` is empty.
+void logOlderRelease(const std::filesystem::path& log,
+                     const std::string& release,
+                     const std::string& verified,
+                     const std::string& sentence) noexcept;
+
 // Seconds since 1970 in UTC as "YYYY-MM-DDTHH:MM:SSZ".
 std::string utcText(std::int64_t seconds);
 

@@ -2,7 +2,7 @@
 
 #include "base/path_text.h"
 #include "base/process.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 
 namespace muvra {
 

@@ -4,7 +4,7 @@
 
 #include "base/failure.h"
 #include "base/text.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 #include "update/json_reader.h"
 
 namespace muvra {

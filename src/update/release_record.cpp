@@ -21,6 +21,21 @@ bool isDigest(const std::string& text) {
   return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
+// Four numbers of 0 to 65535, most significant first.
+std::optional<FileVersion> fileVersionOf(const nlohmann::json& parts) {
+  if (!parts.is_array() || parts.size() != 4) {
+    return std::nullopt;
+  }
+  std::uint64_t packed = 0;
+  for (const nlohmann::json& part : parts) {
+    if (!part.is_number_unsigned() || part.get<std::uint64_t>() > 0xFFFF) {
+      return std::nullopt;
+    }
+    packed = packed << 16 | part.get<std::uint64_t>();
+  }
+  return FileVersion{packed};
+}
+
 }  // namespace
 
 std::filesystem::path releaseRecordPath(const std::filesystem::path& profileRoot,
@@ -28,12 +43,17 @@ std::filesystem::path releaseRecordPath(const std::filesystem::path& profileRoot
   return profileRoot / (profileKey(executable) + "-verified-release.json");
 }
 
-std::string releaseRecordText(const ReleaseInfo& release) {
-  return nlohmann::json{{"sha256", release.sha256}, {"size", release.size}, {"tag", release.tag}}
-      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string releaseRecordText(const ReleaseRecord& record) {
+  const ReleaseInfo& release = record.release;
+  nlohmann::json text{{"sha256", release.sha256}, {"size", release.size}, {"tag", release.tag}};
+  if (record.fileVersion) {
+    const FileVersion& version = *record.fileVersion;
+    text["fileVersion"] = {version.part(0), version.part(1), version.part(2), version.part(3)};
+  }
+  return text.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::optional<ReleaseInfo> parseReleaseRecord(std::string_view text) {
+std::optional<ReleaseRecord> parseReleaseRecord(std::string_view text) {
   const nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
   if (!record.is_object() || !record.contains("tag") || !record["tag"].is_string() ||
       !record.contains("sha256") || !record["sha256"].is_string() || !record.contains("size") ||
@@ -48,27 +68,34 @@ std::optional<ReleaseInfo> parseReleaseRecord(std::string_view text) {
       release.size < kMinimumAssetSize || release.size > kMaximumAssetSize) {
     return std::nullopt;
   }
-  return release;
+  ReleaseRecord parsed{release, std::nullopt};
+  if (record.contains("fileVersion")) {
+    parsed.fileVersion = fileVersionOf(record["fileVersion"]);
+    if (!parsed.fileVersion) {
+      return std::nullopt;
+    }
+  }
+  return parsed;
 }
 
-void writeReleaseRecord(const std::filesystem::path& record, const ReleaseInfo& release) noexcept {
+void writeReleaseRecord(const std::filesystem::path& path, const ReleaseRecord& record) noexcept {
   try {
-    if (createFolders(record.parent_path(), record.parent_path())) {
+    if (createFolders(path.parent_path(), path.parent_path())) {
       return;
     }
     const std::filesystem::path written =
-        record.parent_path() / (record.filename().string() + "." + std::to_string(processId()) +
-                                "-" + std::to_string(tickMilliseconds()) + ".new");
+        path.parent_path() / (path.filename().string() + "." + std::to_string(processId()) + "-" +
+                              std::to_string(tickMilliseconds()) + ".new");
     std::optional<NewFile> file = NewFile::create(written);
     if (!file) {
       return;
     }
-    const std::string text = releaseRecordText(release);
+    const std::string text = releaseRecordText(record);
     const bool saved =
         file->write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) &&
         file->flush();
     file->close();
-    if (!saved || !replaceFile(written, record)) {
+    if (!saved || !replaceFile(written, path)) {
       removeFileQuietly(written);
     }
   } catch (...) {
@@ -76,8 +103,8 @@ void writeReleaseRecord(const std::filesystem::path& record, const ReleaseInfo& 
   }
 }
 
-std::optional<ReleaseInfo> readReleaseRecord(const std::filesystem::path& record) {
-  std::ifstream file(record, std::ios::binary);
+std::optional<ReleaseRecord> readReleaseRecord(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
   if (!file) {
     return std::nullopt;
   }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "update/release.h"
+#include "proof/version_resource.h"
 
 namespace muvra {
 
@@ -15,14 +16,20 @@ namespace muvra {
 std::filesystem::path releaseRecordPath(const std::filesystem::path& profileRoot,
                                         const std::filesystem::path& executable);
 
-std::string releaseRecordText(const ReleaseInfo& release);
+struct ReleaseRecord {
+  ReleaseInfo release;
+  // The proven file's version, kept by builds with publisher keys; records without it still read.
+  std::optional<FileVersion> fileVersion;
+};
+
+std::string releaseRecordText(const ReleaseRecord& record);
 // Nothing for a record that is torn, foreign or breaks the rules a release passes.
-std::optional<ReleaseInfo> parseReleaseRecord(std::string_view text);
+std::optional<ReleaseRecord> parseReleaseRecord(std::string_view text);
 
 // Written to a new file beside the record and moved over it, so that a crash leaves the old
 // record or the new one. A record that cannot be written is left as it was.
-void writeReleaseRecord(const std::filesystem::path& record, const ReleaseInfo& release) noexcept;
-std::optional<ReleaseInfo> readReleaseRecord(const std::filesystem::path& record);
+void writeReleaseRecord(const std::filesystem::path& path, const ReleaseRecord& record) noexcept;
+std::optional<ReleaseRecord> readReleaseRecord(const std::filesystem::path& path);
 
 // Whether a check that failed with `sentence` while asking GitHub for the latest release (before
 // it decided anything about the installation) may start the recorded release: GitHub could not

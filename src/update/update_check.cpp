@@ -61,19 +61,19 @@ std::string fetchReleaseDocument(const CancellationFlag& cancel, const fs::path&
 // from one read); without keys no signature is asked for.
 SignedFileProof proveFile(const fs::path& file, const std::vector<std::string>& publisherKeys) {
   if (publisherKeys.empty()) {
-    return {sha256File(file), true};
+    return {sha256File(file), true, std::nullopt};
   }
   return proveSignedFile(file, publisherKeys);
 }
 
-// The file is the release: its size, digest and headers and, when the build pins publisher keys,
-// a signature by one of them.
-bool isProvenRelease(const fs::path& file,
-                     const ReleaseInfo& release,
-                     const std::vector<std::string>& publisherKeys) {
+// The file's proof when it is the release: its size, digest and headers and, when the build pins
+// publisher keys, the publisher's proof (signature and name). Empty when it is not.
+std::optional<SignedFileProof> provenRelease(const fs::path& file,
+                                             const ReleaseInfo& release,
+                                             const std::vector<std::string>& publisherKeys) {
   const fs::file_status status = fs::status(file);
   if (!fs::exists(status)) {
-    return false;
+    return std::nullopt;
   }
   if (!fs::is_regular_file(status)) {
     const fs::path shown = (fs::path("app") / file.filename()).make_preferred();
@@ -81,27 +81,95 @@ bool isProvenRelease(const fs::path& file,
                            ". Remove it, then check for updates again.");
   }
   if (fs::file_size(file) != release.size || !isWindowsExecutable(file)) {
-    return false;
+    return std::nullopt;
   }
-  const SignedFileProof proof = proveFile(file, publisherKeys);
-  return proof.sha256 == release.sha256 && proof.signedByPublisher;
+  SignedFileProof proof = proveFile(file, publisherKeys);
+  if (proof.sha256 != release.sha256 || !proof.signedByPublisher) {
+    return std::nullopt;
+  }
+  return proof;
 }
 
-// Throws the sentence of the first proof the downloaded file fails.
-void proveDownload(const fs::path& file,
-                   const ReleaseInfo& release,
-                   const std::vector<std::string>& publisherKeys) {
+// Throws the sentence of the first proof the downloaded file fails; returns the proof.
+SignedFileProof proveDownload(const fs::path& file,
+                              const ReleaseInfo& release,
+                              const std::vector<std::string>& publisherKeys) {
   const char* const kIntegrityFailure = "The update failed integrity verification.";
   if (!isWindowsExecutable(file)) {
     throw OperationFailure(kIntegrityFailure);
   }
-  const SignedFileProof proof = proveFile(file, publisherKeys);
+  SignedFileProof proof = proveFile(file, publisherKeys);
   if (proof.sha256 != release.sha256) {
     throw OperationFailure(kIntegrityFailure);
   }
   if (!proof.signedByPublisher) {
     throw OperationFailure(kNotSignedByPublisher);
   }
+  return proof;
+}
+
+// A program the publisher's proof accepted: its signed file version and its SHA-256.
+struct VerifiedProgram {
+  FileVersion version;
+  std::string sha256;
+};
+
+// Whether `release` goes back from `verified`: below its version, or at it with other bytes.
+bool goesBack(const VerifiedProgram& release, const VerifiedProgram& verified) {
+  return release.version < verified.version ||
+         (release.version == verified.version && release.sha256 != verified.sha256);
+}
+
+// The installed program, when it passes the publisher's proof.
+std::optional<VerifiedProgram> verifiedInstallation(const fs::path& file,
+                                                    const std::vector<std::string>& publisherKeys) {
+  if (!fs::is_regular_file(file)) {
+    return std::nullopt;
+  }
+  const SignedFileProof proof = proveSignedFile(file, publisherKeys);
+  if (!proof.signedByPublisher) {
+    return std::nullopt;
+  }
+  return VerifiedProgram{proof.versionResource->fileVersion, proof.sha256};
+}
+
+// With publisher keys, versions only go forward: the floor is the installed program when it passes
+// the publisher's proof and the version recorded with the last proven release. True when the
+// proven download may be installed; false when it goes back and the installed program can start;
+// throws when it goes back and no verified program is installed.
+bool goesForward(const fs::path& applicationPath,
+                 const SignedFileProof& download,
+                 const CheckOptions& options) {
+  if (options.publisherKeys.empty()) {
+    return true;
+  }
+  const VerifiedProgram release{download.versionResource->fileVersion, download.sha256};
+  std::vector<VerifiedProgram> floors;
+  if (const std::optional<ReleaseRecord> record = readReleaseRecord(options.releaseRecord);
+      record && record->fileVersion) {
+    floors.push_back({*record->fileVersion, record->release.sha256});
+  }
+  const auto goesBackFrom = [&](const VerifiedProgram& floor) { return goesBack(release, floor); };
+  const bool recordRefuses = std::ranges::any_of(floors, goesBackFrom);
+  // What the installed file's resource claims spares its proof when it could not refuse.
+  const std::optional<VersionResource> claimed = readVersionResource(applicationPath);
+  std::optional<VerifiedProgram> installed;
+  if (recordRefuses || (claimed && claimed->fileVersion >= release.version)) {
+    installed = verifiedInstallation(applicationPath, options.publisherKeys);
+  }
+  if (installed) {
+    floors.push_back(*installed);
+  }
+  if (!std::ranges::any_of(floors, goesBackFrom)) {
+    return true;
+  }
+  const FileVersion floor = std::ranges::max(floors, {}, &VerifiedProgram::version).version;
+  const char* const sentence = installed ? kOlderThanInstalled : kOlderThanVerified;
+  logOlderRelease(options.checkLog, release.version.text(), floor.text(), sentence);
+  if (!installed) {
+    throw OperationFailure(sentence);
+  }
+  return false;
 }
 
 const char* const kSaveFailure = "Could not save the update. Check disk space.";
@@ -188,11 +256,13 @@ void fetchAsset(const ReleaseInfo& release,
   }
 }
 
-void download(const fs::path& applicationPath,
-              const ReleaseInfo& release,
-              StateDocument& state,
-              const CancellationFlag& cancel,
-              const CheckOptions& options) {
+// Downloads, proves and installs the release; returns the installed file's proof. Empty when the
+// release goes back from the verified program installed here, which stays.
+std::optional<SignedFileProof> download(const fs::path& applicationPath,
+                                        const ReleaseInfo& release,
+                                        StateDocument& state,
+                                        const CancellationFlag& cancel,
+                                        const CheckOptions& options) {
   const CheckCheckpoint& checkpoint = options.checkpoint;
   state.setPhase("downloading",
                  "Downloading your update. The previous installation is kept until verification.",
@@ -221,7 +291,10 @@ void download(const fs::path& applicationPath,
   if (checkpoint) {
     checkpoint("verifying");
   }
-  proveDownload(temporary, release, options.publisherKeys);
+  SignedFileProof proof = proveDownload(temporary, release, options.publisherKeys);
+  if (!goesForward(applicationPath, proof, options)) {
+    return std::nullopt;  // the guard removes the download
+  }
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled. The previous installation was kept.");
   }
@@ -235,6 +308,7 @@ void download(const fs::path& applicationPath,
   if (checkpoint) {
     checkpoint("installed");
   }
+  return proof;
 }
 
 // GitHub could not be reached: ends "ready" when the installed file still proves to be the
@@ -246,9 +320,10 @@ bool startRecordedRelease(const InstallLayout& layout,
   if (releaseRecord.empty()) {
     return false;
   }
-  const std::optional<ReleaseInfo> recorded = readReleaseRecord(releaseRecord);
+  const std::optional<ReleaseRecord> record = readReleaseRecord(releaseRecord);
+  const ReleaseInfo* const recorded = record ? &record->release : nullptr;
   try {
-    if (!recorded || !isProvenRelease(layout.executablePath, *recorded, options.publisherKeys)) {
+    if (!recorded || !provenRelease(layout.executablePath, *recorded, options.publisherKeys)) {
       return false;
     }
   } catch (const std::exception&) {
@@ -291,17 +366,25 @@ void runCheck(const InstallLayout& layout,
     document["downloaded"] = 0;
   });
   fs::create_directories(layout.executablePath.parent_path());
-  if (!isProvenRelease(layout.executablePath, release, options.publisherKeys)) {
-    download(layout.executablePath, release, state, cancel, options);
+  std::optional<SignedFileProof> installed =
+      provenRelease(layout.executablePath, release, options.publisherKeys);
+  if (!installed) {
+    installed = download(layout.executablePath, release, state, cancel, options);
   }
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled.");
   }
-  if (!options.releaseRecord.empty()) {
-    writeReleaseRecord(options.releaseRecord, release);
+  if (installed && !options.releaseRecord.empty()) {
+    // Only the publisher's proof reads the version, so builds without keys record none.
+    const std::optional<VersionResource>& resource = installed->versionResource;
+    writeReleaseRecord(options.releaseRecord,
+                       {release, resource ? std::optional(resource->fileVersion) : std::nullopt});
   }
   state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
-  state.setPhase("ready", "Your latest release is verified. Launch whenever you are ready.", 100);
+  state.setPhase("ready",
+                 installed ? "Your latest release is verified. Launch whenever you are ready."
+                           : kOlderThanInstalled,
+                 100);
 }
 
 void runLaunch(const InstallLayout& layout, StateDocument& state) {

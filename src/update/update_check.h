@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/cancellation.h"
-#include "update/configuration.h"
+#include "base/configuration.h"
 #include "update/install_layout.h"
 #include "update/state_document.h"
 
@@ -31,6 +31,12 @@ struct CheckOptions {
   std::vector<std::string> publisherKeys{config::PublisherKeys.begin(),
                                          config::PublisherKeys.end()};
 };
+
+inline constexpr const char* kOlderThanInstalled =
+    "The release on GitHub is older than the verified Muvra on this computer, which can start.";
+inline constexpr const char* kOlderThanVerified =
+    "The update is older than the version of Muvra this computer has already verified. Your "
+    "previous installation was kept.";
 
 // The update transaction: fetch the latest release, prove the installed file, and when it is not
 // that release download, prove and install it. Ends in "ready" or throws the failure's sentence;

@@ -5,9 +5,10 @@ Usage: make_signed_programs.py FOLDER [--large BYTES]
 
 Keys (kept once made, so that a build pinned to them stays valid): a publisher (RSA 2048), a
 backup (ECDSA P-256) and a stranger (RSA 2048), each with a self-signed certificate; their pins
-in pins.txt ("name pin" lines, from scripts/publisher-pin). Programs (made every time): one small 64-bit Windows program,
-unsigned and signed in each of the ways the tests name, in programs/. With --large, only
-programs/large.exe instead: a program of about BYTES signed by the publisher.
+in pins.txt ("name pin" lines, from scripts/publisher-pin). Programs (made every time): small
+64-bit Windows programs built by mingw-w64 with a version resource from windres, unsigned and
+signed in each of the ways the tests name, in programs/. With --large, only programs/large.exe
+instead: a program of about BYTES signed by the publisher.
 """
 import os
 import shutil
@@ -23,29 +24,65 @@ PUBLISHER_PIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "
                              "publisher-pin")
 
 
-def windows_program(body_size, fill):
-    """A 64-bit Windows program with one section of `body_size` bytes of `fill`."""
-    dos = bytearray(128)
-    dos[0:2] = b"MZ"
-    dos[60:64] = struct.pack("<I", 128)
-    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, 1, 0, 0, 0, 240, 0x0022)
-    optional = bytearray(240)
-    struct.pack_into("<H", optional, 0, 0x20B)
-    struct.pack_into("<I", optional, 16, 0x1000)  # entry point
-    struct.pack_into("<Q", optional, 24, 0x140000000)  # image base
-    struct.pack_into("<II", optional, 32, 0x1000, 0x200)  # section and file alignment
-    struct.pack_into("<HH", optional, 40, 6, 0)  # operating system version
-    struct.pack_into("<HH", optional, 48, 6, 0)  # subsystem version
-    struct.pack_into("<I", optional, 56, 0x1000 + ((body_size + 0xFFF) & ~0xFFF))  # image size
-    struct.pack_into("<I", optional, 60, 0x200)  # size of headers
-    struct.pack_into("<H", optional, 68, 3)  # console subsystem
-    struct.pack_into("<I", optional, 108, 16)  # data directories
-    section = bytearray(40)
-    section[0:5] = b".text"
-    struct.pack_into("<IIII", section, 8, body_size, 0x1000, body_size, 0x200)
-    struct.pack_into("<I", section, 36, 0x60000020)
-    headers = bytes(dos) + coff + bytes(optional) + bytes(section)
-    return headers + bytes(0x200 - len(headers)) + fill * body_size
+PROGRAM = """const char kBuild[] = BUILD;
+int main(void) { return kBuild[0] == 0; }
+"""
+VERSION_RESOURCE = """1 VERSIONINFO
+FILEVERSION {commas}
+PRODUCTVERSION {commas}
+FILEOS 0x40004
+FILETYPE 0x1
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "040904b0"
+    BEGIN
+      VALUE "FileDescription", "Muvra test program"
+      VALUE "FileVersion", "{dots}"
+      VALUE "OriginalFilename", "{name}"
+      VALUE "ProductName", "Muvra"
+    END
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x409, 1200
+  END
+END
+"""
+# Bytes of a large program, pulled into a section of its own by the assembler.
+PAYLOAD = """.section .payload,"dr"
+.incbin "{path}"
+"""
+
+
+def windows_program(work, target, version=None, original_name="muvra.exe", build="first",
+                    payload=None):
+    """A 64-bit Windows program built by mingw-w64: with a version resource of `version` (a
+    tuple of four numbers) naming `original_name`, none when `version` is None; `build` changes
+    its code's bytes; `payload`, a file, adds a section holding its bytes."""
+    os.makedirs(work, exist_ok=True)
+    source = os.path.join(work, "program.c")
+    with open(source, "w") as out:
+        out.write(PROGRAM)
+    inputs = [source]
+    if version is not None:
+        script = os.path.join(work, "version.rc")
+        with open(script, "w") as out:
+            out.write(VERSION_RESOURCE.format(commas=",".join(map(str, version)),
+                                              dots=".".join(map(str, version)),
+                                              name=original_name))
+        resource = os.path.join(work, "version.o")
+        subprocess.run(["x86_64-w64-mingw32-windres", "-O", "coff", "-i", script, "-o", resource],
+                       check=True, capture_output=True)
+        inputs.append(resource)
+    if payload is not None:
+        assembly = os.path.join(work, "payload.S")
+        with open(assembly, "w") as out:
+            out.write(PAYLOAD.format(path=payload))
+        inputs.append(assembly)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O1", "-s", "-Wl,--no-insert-timestamp",
+                    f'-DBUILD="{build} build"', "-o", target, *inputs],
+                   check=True, capture_output=True)
 
 
 def make_keys(folder):
@@ -70,6 +107,14 @@ def sign(folder, key, source, target, *options):
                     "-in", source, "-out", target], check=True, capture_output=True)
 
 
+def first_section(data):
+    """The first section's offset and size in the file."""
+    table = struct.unpack_from("<I", data, 60)[0] + 24 + struct.unpack_from(
+        "<H", data, struct.unpack_from("<I", data, 60)[0] + 20)[0]
+    size, offset = struct.unpack_from("<II", data, table + 16)
+    return offset, size
+
+
 def table_of(data):
     """The certificate table's offset and size from data directory entry 4."""
     entry = struct.unpack_from("<I", data, 60)[0] + 24 + 112 + 32
@@ -83,13 +128,25 @@ def changed(source, target, change):
         out.write(data)
 
 
-def make_programs(folder, body_size=4096, fill=b"p"):
+def make_programs(folder):
     programs = os.path.join(folder, "programs")
     shutil.rmtree(programs, ignore_errors=True)
     os.makedirs(programs)
     path = lambda name: os.path.join(programs, name + ".exe")
-    with open(path("unsigned"), "wb") as out:
-        out.write(windows_program(body_size, fill))
+    work = os.path.join(folder, "build")
+    windows_program(work, path("unsigned"), (2, 6, 0, 0))
+    # Releases of other versions and names, each signed by the publisher; 2.7 names itself in
+    # capitals, as Windows would not mind.
+    for name, version, original_name, build in [
+            ("2.5", (2, 5, 0, 0), "muvra.exe", "first"),
+            ("2.6-rebuilt", (2, 6, 0, 0), "muvra.exe", "second"),
+            ("2.7", (2, 7, 0, 0), "MUVRA.EXE", "first"),
+            ("wrong-name", (2, 8, 0, 0), "MuvraLoader.exe", "first"),
+            ("no-version", None, None, "first")]:
+        windows_program(work, path("unsigned-" + name), version, original_name, build)
+        sign(folder, "publisher", path("unsigned-" + name), path("publisher-" + name),
+             "-h", "sha256")
+        os.remove(path("unsigned-" + name))
     sign(folder, "publisher", path("unsigned"), path("publisher"), "-h", "sha256")
     sign(folder, "backup", path("unsigned"), path("backup"), "-h", "sha256")
     sign(folder, "stranger", path("unsigned"), path("stranger"), "-h", "sha256")
@@ -107,7 +164,8 @@ def make_programs(folder, body_size=4096, fill=b"p"):
         struct.pack_into("<I", data, struct.unpack_from("<I", data, 60)[0] + 24 + 64, 0x12345)
 
     def change_section(data):
-        data[0x200 + body_size // 2] ^= 1
+        offset, size = first_section(data)
+        data[offset + size // 2] ^= 1
 
     def change_signature(data):
         _, (offset, _) = table_of(data)
@@ -146,11 +204,16 @@ def main():
     if len(sys.argv) == 4:
         programs = os.path.join(folder, "programs")
         os.makedirs(programs, exist_ok=True)
+        work = os.path.join(folder, "build")
+        os.makedirs(work, exist_ok=True)
+        payload = os.path.join(work, "payload.bin")
+        with open(payload, "wb") as out:
+            out.write(b"L" * int(sys.argv[3]))
         unsigned = os.path.join(programs, "large-unsigned.exe")
-        with open(unsigned, "wb") as out:
-            out.write(windows_program(int(sys.argv[3]) & ~0x1FF, b"L"))
+        windows_program(work, unsigned, (2, 6, 0, 0), payload=payload)
         sign(folder, "publisher", unsigned, os.path.join(programs, "large.exe"), "-h", "sha256")
         os.remove(unsigned)
+        os.remove(payload)
     else:
         make_programs(folder)
 

@@ -788,7 +788,8 @@ TEST_F(PublisherKeysTest, AReleaseSignedByAPinnedKeyReplacesAnUnsignedInstallati
 }
 
 TEST_F(PublisherKeysTest, AReleaseNotSignedByAPinnedKeyIsRefusedAndTheOldOneKept) {
-  for (const char* release : {"unsigned", "stranger", "signature-changed"}) {
+  for (const char* release : {"unsigned", "stranger", "signature-changed", "publisher-wrong-name",
+                              "publisher-no-version"}) {
     SCOPED_TRACE(release);
     installOld();
     publish("v2", program(release));
@@ -809,6 +810,98 @@ TEST_F(PublisherKeysTest, AnInstalledFileWithoutThePublishersSignatureIsNotTheLa
   EXPECT_EQ(assetRequests(), 1u);
   EXPECT_EQ(loader->state()["message"], kNotSignedByPublisher);
   EXPECT_EQ(readFile(layout.executablePath), program("stranger"));
+}
+
+// Versions only go forward: a release below the verified program on this computer, or at its
+// version with other bytes, is not installed.
+class ForwardOnlyTest : public PublisherKeysTest {
+ protected:
+  ForwardOnlyTest() { loader->setCheckLog(checkLog); }
+
+  void installByCheck(const std::string& name) {
+    publish("v-" + name, program(name));
+    ASSERT_EQ(checkAndWait().back(), "ready");
+    ASSERT_EQ(readFile(layout.executablePath), program(name));
+  }
+
+  std::string logged() const { return fs::exists(checkLog) ? readFile(checkLog) : ""; }
+
+  const fs::path checkLog = folder / "profiles" / "key-checks.log";
+};
+
+TEST_F(ForwardOnlyTest, AnOlderOrRebuiltReleaseLeavesTheVerifiedProgramToStart) {
+  installByCheck("publisher");
+  for (const char* release : {"publisher-2.5", "publisher-2.6-rebuilt"}) {
+    SCOPED_TRACE(release);
+    publish("v-older", program(release));
+    EXPECT_EQ(checkAndWait().back(), "ready");
+    const json state = loader->state();
+    EXPECT_EQ(state["message"], kOlderThanInstalled);
+    EXPECT_TRUE(state["canLaunch"].get<bool>());
+    EXPECT_EQ(readFile(layout.executablePath), program("publisher"));
+    EXPECT_EQ(partFiles(), "");
+  }
+  const std::string log = logged();
+  EXPECT_NE(
+      log.find(" older release=2.5.0.0 verified=2.6.0.0: " + std::string(kOlderThanInstalled)),
+      std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" older release=2.6.0.0 verified=2.6.0.0: "), std::string::npos) << log;
+}
+
+TEST_F(ForwardOnlyTest, ANewerReleaseInstalls) {
+  installByCheck("publisher");
+  publish("v2.7", program("publisher-2.7"));
+  EXPECT_EQ(checkAndWait().back(), "ready");
+  EXPECT_EQ(loader->state()["message"],
+            "Your latest release is verified. Launch whenever you are ready.");
+  EXPECT_EQ(readFile(layout.executablePath), program("publisher-2.7"));
+  EXPECT_EQ(logged(), "");
+}
+
+// An installed file counts only when it passes the publisher's proof.
+TEST_F(ForwardOnlyTest, AnInstalledProgramNotSignedByThePublisherSetsNoFloor) {
+  install(program("stranger"));
+  publish("v2.5", program("publisher-2.5"));
+  EXPECT_EQ(checkAndWait().back(), "ready");
+  EXPECT_EQ(readFile(layout.executablePath), program("publisher-2.5"));
+}
+
+TEST_F(ForwardOnlyTest, TheRecordedVersionHoldsWhenTheInstalledFileIsGone) {
+  const fs::path record = folder / "profiles" / "key-verified-release.json";
+  loader->setOfflineStart(record, false);
+  installByCheck("publisher");
+  ASSERT_EQ(readReleaseRecord(record)->fileVersion, FileVersion::of(2, 6, 0, 0));
+  for (const char* release : {"publisher-2.5", "publisher-2.6-rebuilt"}) {
+    SCOPED_TRACE(release);
+    fs::remove(layout.executablePath);
+    publish("v-older", program(release));
+    EXPECT_EQ(checkAndWait().back(), "error");
+    EXPECT_EQ(loader->state()["message"], kOlderThanVerified);
+    EXPECT_FALSE(loader->state()["canLaunch"].get<bool>());
+    EXPECT_FALSE(fs::exists(layout.executablePath));
+    EXPECT_EQ(partFiles(), "");
+  }
+  EXPECT_NE(
+      logged().find(" older release=2.5.0.0 verified=2.6.0.0: " + std::string(kOlderThanVerified)),
+      std::string::npos)
+      << logged();
+  // The very release the record names is no step back.
+  installByCheck("publisher");
+}
+
+// Without keys the Parts hold: a publisher may roll back by publishing an older release.
+TEST_F(WebLoaderTest, WithoutKeysAnOlderReleaseInstalls) {
+  const fs::path record = folder / "profiles" / "key-verified-release.json";
+  loader->setOfflineStart(record, false);
+  for (const char* release : {"publisher", "publisher-2.5"}) {
+    const std::string bytes = readFile(testing::signedProgram(release));
+    publish(release, bytes);
+    EXPECT_EQ(checkAndWait().back(), "ready");
+    EXPECT_EQ(readFile(layout.executablePath), bytes);
+  }
+  ASSERT_TRUE(readReleaseRecord(record).has_value());
+  EXPECT_EQ(readReleaseRecord(record)->fileVersion, std::nullopt);
 }
 
 TEST_F(WebLoaderTest, PreviewModeRunsNothing) {

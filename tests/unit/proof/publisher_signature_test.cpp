@@ -19,6 +19,9 @@ struct SignatureCase {
   const char* program;
   std::vector<const char*> pinnedKeys;
   bool accepted;
+  // What its version resource says; no version: it has none.
+  const char* version = "2.6.0.0";
+  const char* originalFilename = "muvra.exe";
 };
 MUVRA_PRINTS_CASE_NAME(SignatureCase)
 
@@ -36,6 +39,13 @@ TEST_P(SignatureTableTest, AcceptsOnlyAPinnedKeysValidSignature) {
   const std::filesystem::path program = signedProgram(test.program);
   const SignedFileProof proof = proveSignedFile(program, pins);
   EXPECT_EQ(proof.signedByPublisher, test.accepted);
+  if (test.version == nullptr) {
+    EXPECT_FALSE(proof.versionResource.has_value());
+  } else {
+    ASSERT_TRUE(proof.versionResource.has_value());
+    EXPECT_EQ(proof.versionResource->fileVersion.text(), test.version);
+    EXPECT_EQ(proof.versionResource->originalFilename, test.originalFilename);
+  }
   // The same pass digests the whole file as the plain digest does.
   EXPECT_EQ(proof.sha256, sha256File(program));
 }
@@ -56,6 +66,14 @@ INSTANTIATE_TEST_SUITE_P(
                       kPublisherAndBackup, true},
         SignatureCase{"publisher_with_nested_stranger", "publisher-with-nested-stranger",
                       kPublisherAndBackup, true},
+        SignatureCase{"version_2_5", "publisher-2.5", kPublisherAndBackup, true, "2.5.0.0"},
+        SignatureCase{"rebuilt_2_6", "publisher-2.6-rebuilt", kPublisherAndBackup, true},
+        SignatureCase{"version_2_7_named_in_capitals", "publisher-2.7", kPublisherAndBackup, true,
+                      "2.7.0.0", "MUVRA.EXE"},
+        SignatureCase{"named_as_another_program", "publisher-wrong-name", kPublisherAndBackup,
+                      false, "2.8.0.0", "MuvraLoader.exe"},
+        SignatureCase{"no_version_resource", "publisher-no-version", kPublisherAndBackup, false,
+                      nullptr},
         SignatureCase{"stranger_pinned", "stranger", {"stranger"}, true},
         SignatureCase{"stranger", "stranger", kPublisherAndBackup, false},
         SignatureCase{"publisher_not_pinned", "publisher", {"backup", "stranger"}, false},

@@ -71,7 +71,23 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"sizeAsText", R"({"sha256":")" + kDigest + R"(","size":"5000","tag":"v2"})",
                    false},
         RecordCase{"tooSmall", R"({"sha256":")" + kDigest + R"(","size":4095,"tag":"v2"})", false},
-        RecordCase{"emptyTag", R"({"sha256":")" + kDigest + R"(","size":5000,"tag":""})", false}),
+        RecordCase{"emptyTag", R"({"sha256":")" + kDigest + R"(","size":5000,"tag":""})", false},
+        RecordCase{
+            "withFileVersion",
+            R"({"fileVersion":[2,6,0,65535],"sha256":")" + kDigest + R"(","size":5000,"tag":"v2"})",
+            true},
+        RecordCase{
+            "fileVersionPartTooLarge",
+            R"({"fileVersion":[2,6,0,65536],"sha256":")" + kDigest + R"(","size":5000,"tag":"v2"})",
+            false},
+        RecordCase{
+            "fileVersionOfThreeParts",
+            R"({"fileVersion":[2,6,0],"sha256":")" + kDigest + R"(","size":5000,"tag":"v2"})",
+            false},
+        RecordCase{
+            "fileVersionAsText",
+            R"({"fileVersion":"2.6.0.0","sha256":")" + kDigest + R"(","size":5000,"tag":"v2"})",
+            false}),
     testing::CaseName());
 
 TEST(ReleaseRecordFileTest, AWrittenRecordReadsBackAndReplacesTheLastOne) {
@@ -79,14 +95,15 @@ TEST(ReleaseRecordFileTest, AWrittenRecordReadsBackAndReplacesTheLastOne) {
   const std::filesystem::path record = folder / "key-verified-release.json";
   EXPECT_EQ(readReleaseRecord(record), std::nullopt);
   ReleaseInfo release{"v1", "", kDigest, 5000};
-  writeReleaseRecord(record, release);
+  writeReleaseRecord(record, {release, FileVersion::of(2, 6, 0, 1)});
   release.tag = "v2";
-  writeReleaseRecord(record, release);
-  const std::optional<ReleaseInfo> read = readReleaseRecord(record);
+  writeReleaseRecord(record, {release, FileVersion::of(2, 7, 65535, 3)});
+  const std::optional<ReleaseRecord> read = readReleaseRecord(record);
   ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->tag, "v2");
-  EXPECT_EQ(read->sha256, kDigest);
-  EXPECT_EQ(read->size, 5000u);
+  EXPECT_EQ(read->release.tag, "v2");
+  EXPECT_EQ(read->release.sha256, kDigest);
+  EXPECT_EQ(read->release.size, 5000u);
+  EXPECT_EQ(read->fileVersion, FileVersion::of(2, 7, 65535, 3));
   EXPECT_EQ(testing::listFolder(folder.path()), "key-verified-release.json");
 }
 
