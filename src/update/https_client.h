@@ -65,6 +65,15 @@ struct HttpsTarget {
 // Splits an absolute https URL on port 443; empty for anything else.
 std::optional<HttpsTarget> splitHttpsUrl(std::string_view url);
 
+// Where a redirect's Location leads from `current`, resolved as a browser resolves it (an
+// absolute address, "//host/path", "/path", "?query" or a path relative to the current one's
+// folder), when the target passes the rules of the first address: https on port 443, no user
+// information, a valid host. Empty for any other target.
+std::optional<std::string> redirectTarget(std::string_view current, std::string_view location);
+
+// A Content-Length value: decimal digits within 64 bits, spaces around them allowed.
+std::optional<std::uint64_t> parseContentLength(std::string_view value);
+
 // The sentence for a final status other than 200.
 std::string statusFailureSentence(long status);
 

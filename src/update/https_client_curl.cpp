@@ -362,11 +362,12 @@ void httpsGet(std::string_view url,
     }
     char* next = nullptr;
     api.easyGetinfo(c, CURLINFO_REDIRECT_URL, &next);
-    // A target passes the rules of the first address: https on port 443, no user information.
-    if (redirects == kMostRedirects || next == nullptr || !splitHttpsUrl(next)) {
+    const std::optional<std::string> target =
+        next == nullptr ? std::nullopt : redirectTarget(address, next);
+    if (redirects == kMostRedirects || !target) {
       throw OperationFailure(kCannotReachGitHub);
     }
-    address = next;
+    address = *target;
   }
 }
 

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/failure.h"
@@ -34,7 +37,8 @@ void throwIfCancelled(const CancellationFlag& cancel) {
 // lives until the handle's last callback, HANDLE_CLOSING, and until the caller lets go of it.
 class Exchange {
  public:
-  Exchange() : completed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  explicit Exchange(std::string_view address)
+      : address_(address), completed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     if (completed_ == nullptr) {
       throw OperationFailure("Could not create HTTPS request.");
     }
@@ -42,11 +46,35 @@ class Exchange {
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
 
+  // The request handle, closed once: by the caller when it is done with it, or by the status
+  // callback when it refuses a redirect.
+  void adoptRequest(HINTERNET request) { request_ = request; }
+  HINTERNET request() const { return request_; }
+  void closeRequest() {
+    if (HINTERNET request = request_.exchange(nullptr)) {
+      WinHttpCloseHandle(request);
+    }
+  }
+
   // Called by the status callback: the operation ended with `error` (0: success).
   void complete(DWORD error, DWORD bytes) {
     error_ = error;
     bytes_ = bytes;
     SetEvent(completed_);
+  }
+  // Called by the status callback before WinHTTP follows a redirect: a target that breaks the
+  // first address's rules ends the request there, before anything is sent to it.
+  void redirecting(std::u16string_view location) {
+    if (const std::optional<std::string> target =
+            redirectTarget(address_, utf16ToUtf8Lossy(location))) {
+      address_ = *target;
+      return;
+    }
+    HINTERNET request = request_.exchange(nullptr);
+    complete(ERROR_WINHTTP_REDIRECT_FAILED, 0);
+    if (request != nullptr) {
+      WinHttpCloseHandle(request);  // its HANDLE_CLOSING may let go of this exchange
+    }
   }
   // Waits for the operation; throws "Cancelled." as soon as `cancel` is set. The answer is the
   // operation's error, 0 on success.
@@ -71,9 +99,11 @@ class Exchange {
  private:
   ~Exchange() { CloseHandle(completed_); }
 
+  std::string address_;  // where the request is now, redirects followed; the callback's own
+  std::atomic<HINTERNET> request_{nullptr};
   HANDLE completed_;
-  DWORD error_ = 0;
-  DWORD bytes_ = 0;
+  std::atomic<DWORD> error_{0};
+  std::atomic<DWORD> bytes_{0};
   std::atomic<int> holders_{2};
 };
 
@@ -94,6 +124,11 @@ onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, 
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       exchange->complete(0, length);
       break;
+    case WINHTTP_CALLBACK_STATUS_REDIRECT: {  // the new address, a string ending in NUL
+      const auto* location = static_cast<const char16_t*>(information);
+      exchange->redirecting(location == nullptr ? std::u16string_view() : location);
+      break;
+    }
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
       exchange->complete(static_cast<const WINHTTP_ASYNC_RESULT*>(information)->dwError, 0);
       break;
@@ -106,15 +141,18 @@ onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, 
 }
 
 struct ExchangeRelease {
-  void operator()(Exchange* exchange) const { exchange->release(); }
+  void operator()(Exchange* exchange) const {
+    exchange->closeRequest();
+    exchange->release();
+  }
 };
 
-// A numeric header of the final response; 0 when it is missing or unreadable.
-DWORD numberHeader(HINTERNET request, DWORD query) {
+// The final response's status; 0 when it is unreadable.
+DWORD statusCode(HINTERNET request) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (!WinHttpQueryHeaders(request, query | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                           &value, &size, WINHTTP_NO_HEADER_INDEX)) {
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX)) {
     return 0;
   }
   return value;
@@ -139,6 +177,21 @@ std::string textHeader(HINTERNET request,
   return utf16ToUtf8Lossy(value);
 }
 
+// The length the final response announces, 64-bit; empty when it announces none. Where WinHTTP
+// does not know the 64-bit query (Wine's refuses the flag), the header's text is read instead.
+std::optional<std::uint64_t> announcedLength(HINTERNET request) {
+  ULONGLONG length = 0;
+  DWORD size = sizeof(length);
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER64,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return length;
+  }
+  if (GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND) {
+    return std::nullopt;
+  }
+  return parseContentLength(textHeader(request, WINHTTP_QUERY_CONTENT_LENGTH));
+}
+
 AnswerFacts answerFacts(HINTERNET request, DWORD status) {
   AnswerFacts facts;
   facts.status = static_cast<long>(status);
@@ -150,13 +203,13 @@ AnswerFacts answerFacts(HINTERNET request, DWORD status) {
   return facts;
 }
 
-// Session, connection and request of one GET; members close in reverse: request first, and the
-// exchange is let go of once the request is closed.
+// Session, connection and request of one GET; members close in reverse: the exchange closes
+// the request and is let go of, then the connection and the session close.
 struct OpenRequest {
-  std::unique_ptr<Exchange, ExchangeRelease> exchange;
   InternetHandle session;
   InternetHandle connection;
-  InternetHandle request;
+  std::unique_ptr<Exchange, ExchangeRelease> exchange;
+  HINTERNET request() const { return exchange->request(); }
 };
 
 OpenRequest openRequest(std::string_view url) {
@@ -184,10 +237,10 @@ OpenRequest openRequest(std::string_view url) {
                                             WINHTTP_FLAG_ASYNC));
   if (open.session.get() == nullptr ||
       !WinHttpSetTimeouts(open.session.get(), 5000, 5000, 8000, 8000) ||
-      WinHttpSetStatusCallback(
-          open.session.get(), onRequestStatus,
-          WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      WinHttpSetStatusCallback(open.session.get(), onRequestStatus,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                   WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT,
+                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     throw OperationFailure("Could not create HTTPS request.");
   }
   open.connection = InternetHandle(
@@ -195,24 +248,23 @@ OpenRequest openRequest(std::string_view url) {
   if (open.connection.get() == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  open.request = InternetHandle(
-      WinHttpOpenRequest(open.connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
-                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-  if (open.request.get() == nullptr) {
+  InternetHandle request(WinHttpOpenRequest(open.connection.get(), L"GET", target.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                            WINHTTP_FLAG_SECURE));
+  if (request.get() == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  auto* exchange = new Exchange();
+  auto* exchange = new Exchange(url);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(exchange);
-  if (!WinHttpSetOption(open.request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context,
-                        sizeof(context))) {
+  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
     exchange->release();  // no callback will ever hold it
     exchange->release();
     throw OperationFailure("Could not create HTTPS request.");
   }
+  exchange->adoptRequest(request.release());
   open.exchange.reset(exchange);
   DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-  if (!WinHttpSetOption(open.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy,
-                        sizeof(policy))) {
+  if (!WinHttpSetOption(open.request(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy))) {
     throw OperationFailure("Could not configure secure redirects.");
   }
   return open;
@@ -221,13 +273,13 @@ OpenRequest openRequest(std::string_view url) {
 void sendAndReceive(const OpenRequest& open,
                     const RangeRequest& range,
                     const CancellationFlag& cancel) {
-  HINTERNET request = open.request.get();
+  HINTERNET request = open.request();
   const std::wstring headers = wideText(
       "Accept: application/vnd.github+json\r\n"
       "X-GitHub-Api-Version: 2026-03-10\r\n"
       "Cache-Control: no-cache\r\n" +
       rangeHeaderLines(range));
-  // A redirect the policy refuses fails the receive (ERROR_WINHTTP_REDIRECT_FAILED).
+  // A redirect the policy or the callback refuses fails the receive.
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(open.exchange.get());
   if (!WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1L),
                           WINHTTP_NO_REQUEST_DATA, 0, 0, context) ||
@@ -237,18 +289,18 @@ void sendAndReceive(const OpenRequest& open,
   }
 }
 
-// The next bytes of the body, into the exchange's buffer; 0 at its end. Asked for what has
-// arrived, then for that much, a read ends without waiting for more. Asynchronously the counts come
-// with the completions, never through the last arguments.
-DWORD readAvailable(HINTERNET request, Exchange& exchange, const CancellationFlag& cancel) {
+// The next bytes of the body, into the exchange's buffer; 0 once the body has ended. Asked for
+// what has arrived, then for that much, a read ends without waiting for more. The end is a read
+// that completes with no bytes, whatever count of available bytes came before it. Asynchronously
+// the counts come with the completions, never through the last arguments.
+DWORD readNext(HINTERNET request, Exchange& exchange, const CancellationFlag& cancel) {
   if (!WinHttpQueryDataAvailable(request, nullptr) || exchange.await(cancel) != 0) {
     throw OperationFailure(kDownloadInterrupted);
   }
-  const DWORD available = std::min(exchange.bytes(), static_cast<DWORD>(exchange.buffer.size()));
-  if (available == 0) {
-    return 0;
-  }
-  if (!WinHttpReadData(request, exchange.buffer.data(), available, nullptr) ||
+  const auto room = static_cast<DWORD>(exchange.buffer.size());
+  const DWORD available = exchange.bytes();
+  if (!WinHttpReadData(request, exchange.buffer.data(),
+                       available == 0 ? room : std::min(available, room), nullptr) ||
       exchange.await(cancel) != 0) {
     throw OperationFailure(kDownloadInterrupted);
   }
@@ -259,15 +311,15 @@ void readBody(const OpenRequest& open,
               std::uint64_t byteLimit,
               const CancellationFlag& cancel,
               const ChunkSink& sink) {
-  HINTERNET request = open.request.get();
+  HINTERNET request = open.request();
   Exchange& exchange = *open.exchange;
-  const DWORD announced = numberHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  const std::optional<std::uint64_t> announced = announcedLength(request);
   std::uint64_t total = 0;
   for (;;) {
-    const DWORD count = readAvailable(request, exchange, cancel);
+    const DWORD count = readNext(request, exchange, cancel);
     if (count == 0) {
       // A connection closed before the announced length is an interrupted body, not its end.
-      if (total < announced) {
+      if (announced && total < *announced) {
         throw OperationFailure(kDownloadInterrupted);
       }
       return;
@@ -292,12 +344,12 @@ void httpsGet(std::string_view url,
   const OpenRequest open = openRequest(url);
   throwIfCancelled(cancel);
   sendAndReceive(open, range, cancel);
-  const DWORD status = numberHeader(open.request.get(), WINHTTP_QUERY_STATUS_CODE);
+  const DWORD status = statusCode(open.request());
   if (status == 0) {
     throw OperationFailure("Could not read GitHub's HTTP status.");
   }
   if (check) {
-    check(answerFacts(open.request.get(), status));
+    check(answerFacts(open.request(), status));
   }
   if (!isAcceptedStatus(static_cast<long>(status), range)) {
     throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
