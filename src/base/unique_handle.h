@@ -34,8 +34,6 @@ class UniqueHandle {
     reset();
     return &handle_;
   }
-  // Hands the handle to a new owner; this one holds nothing after.
-  Handle release() { return std::exchange(handle_, Traits::invalid()); }
   void reset() {
     if (isValid()) {
       Traits::close(handle_);

@@ -75,6 +75,10 @@ bool hasScheme(std::string_view location) {
 
 }  // namespace
 
+bool isRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 std::optional<std::string> redirectTarget(std::string_view current, std::string_view location) {
   const std::optional<HttpsTarget> from = splitHttpsUrl(current);
   if (!from || location.empty()) {
@@ -98,7 +102,7 @@ std::optional<std::string> redirectTarget(std::string_view current, std::string_
   if (!splitHttpsUrl(target)) {
     return std::nullopt;
   }
-  return target;
+  return target.substr(0, target.find('#'));  // a fragment is the client's, never sent
 }
 
 std::optional<std::uint64_t> parseContentLength(std::string_view value) {

@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/failure.h"
@@ -37,8 +36,7 @@ void throwIfCancelled(const CancellationFlag& cancel) {
 // lives until the handle's last callback, HANDLE_CLOSING, and until the caller lets go of it.
 class Exchange {
  public:
-  explicit Exchange(std::string_view address)
-      : address_(address), completed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  Exchange() : completed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     if (completed_ == nullptr) {
       throw OperationFailure("Could not create HTTPS request.");
     }
@@ -46,35 +44,11 @@ class Exchange {
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
 
-  // The request handle, closed once: by the caller when it is done with it, or by the status
-  // callback when it refuses a redirect.
-  void adoptRequest(HINTERNET request) { request_ = request; }
-  HINTERNET request() const { return request_; }
-  void closeRequest() {
-    if (HINTERNET request = request_.exchange(nullptr)) {
-      WinHttpCloseHandle(request);
-    }
-  }
-
   // Called by the status callback: the operation ended with `error` (0: success).
   void complete(DWORD error, DWORD bytes) {
     error_ = error;
     bytes_ = bytes;
     SetEvent(completed_);
-  }
-  // Called by the status callback before WinHTTP follows a redirect: a target that breaks the
-  // first address's rules ends the request there, before anything is sent to it.
-  void redirecting(std::u16string_view location) {
-    if (const std::optional<std::string> target =
-            redirectTarget(address_, utf16ToUtf8Lossy(location))) {
-      address_ = *target;
-      return;
-    }
-    HINTERNET request = request_.exchange(nullptr);
-    complete(ERROR_WINHTTP_REDIRECT_FAILED, 0);
-    if (request != nullptr) {
-      WinHttpCloseHandle(request);  // its HANDLE_CLOSING may let go of this exchange
-    }
   }
   // Waits for the operation; throws "Cancelled." as soon as `cancel` is set. The answer is the
   // operation's error, 0 on success.
@@ -99,11 +73,9 @@ class Exchange {
  private:
   ~Exchange() { CloseHandle(completed_); }
 
-  std::string address_;  // where the request is now, redirects followed; the callback's own
-  std::atomic<HINTERNET> request_{nullptr};
   HANDLE completed_;
-  std::atomic<DWORD> error_{0};
-  std::atomic<DWORD> bytes_{0};
+  DWORD error_ = 0;
+  DWORD bytes_ = 0;
   std::atomic<int> holders_{2};
 };
 
@@ -124,11 +96,6 @@ onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, 
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       exchange->complete(0, length);
       break;
-    case WINHTTP_CALLBACK_STATUS_REDIRECT: {  // the new address, a string ending in NUL
-      const auto* location = static_cast<const char16_t*>(information);
-      exchange->redirecting(location == nullptr ? std::u16string_view() : location);
-      break;
-    }
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
       exchange->complete(static_cast<const WINHTTP_ASYNC_RESULT*>(information)->dwError, 0);
       break;
@@ -141,13 +108,10 @@ onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, 
 }
 
 struct ExchangeRelease {
-  void operator()(Exchange* exchange) const {
-    exchange->closeRequest();
-    exchange->release();
-  }
+  void operator()(Exchange* exchange) const { exchange->release(); }
 };
 
-// The final response's status; 0 when it is unreadable.
+// The status of the response; 0 when it is unreadable.
 DWORD statusCode(HINTERNET request) {
   DWORD value = 0;
   DWORD size = sizeof(value);
@@ -177,8 +141,8 @@ std::string textHeader(HINTERNET request,
   return utf16ToUtf8Lossy(value);
 }
 
-// The length the final response announces, 64-bit; empty when it announces none. Where WinHTTP
-// does not know the 64-bit query (Wine's refuses the flag), the header's text is read instead.
+// The length the response announces, 64-bit; empty when it announces none. Where WinHTTP does
+// not know the 64-bit query (Wine's refuses the flag), the header's text is read instead.
 std::optional<std::uint64_t> announcedLength(HINTERNET request) {
   ULONGLONG length = 0;
   DWORD size = sizeof(length);
@@ -203,13 +167,13 @@ AnswerFacts answerFacts(HINTERNET request, DWORD status) {
   return facts;
 }
 
-// Session, connection and request of one GET; members close in reverse: the exchange closes
-// the request and is let go of, then the connection and the session close.
+// Session, connection and request of one GET; members close in reverse: request first, and the
+// exchange is let go of once the request is closed.
 struct OpenRequest {
+  std::unique_ptr<Exchange, ExchangeRelease> exchange;
   InternetHandle session;
   InternetHandle connection;
-  std::unique_ptr<Exchange, ExchangeRelease> exchange;
-  HINTERNET request() const { return exchange->request(); }
+  InternetHandle request;
 };
 
 OpenRequest openRequest(std::string_view url) {
@@ -237,10 +201,10 @@ OpenRequest openRequest(std::string_view url) {
                                             WINHTTP_FLAG_ASYNC));
   if (open.session.get() == nullptr ||
       !WinHttpSetTimeouts(open.session.get(), 5000, 5000, 8000, 8000) ||
-      WinHttpSetStatusCallback(open.session.get(), onRequestStatus,
-                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
-                                   WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT,
-                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      WinHttpSetStatusCallback(
+          open.session.get(), onRequestStatus,
+          WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     throw OperationFailure("Could not create HTTPS request.");
   }
   open.connection = InternetHandle(
@@ -248,23 +212,26 @@ OpenRequest openRequest(std::string_view url) {
   if (open.connection.get() == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  InternetHandle request(WinHttpOpenRequest(open.connection.get(), L"GET", target.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            WINHTTP_FLAG_SECURE));
-  if (request.get() == nullptr) {
+  open.request = InternetHandle(
+      WinHttpOpenRequest(open.connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
+                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (open.request.get() == nullptr) {
     throw OperationFailure("Could not create HTTPS request.");
   }
-  auto* exchange = new Exchange(url);
+  auto* exchange = new Exchange();
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(exchange);
-  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+  if (!WinHttpSetOption(open.request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context,
+                        sizeof(context))) {
     exchange->release();  // no callback will ever hold it
     exchange->release();
     throw OperationFailure("Could not create HTTPS request.");
   }
-  exchange->adoptRequest(request.release());
   open.exchange.reset(exchange);
-  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-  if (!WinHttpSetOption(open.request(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy))) {
+  // WinHTTP follows no redirect itself: httpsGet holds each target to the first address's rules
+  // before anything is sent to it.
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  if (!WinHttpSetOption(open.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy,
+                        sizeof(policy))) {
     throw OperationFailure("Could not configure secure redirects.");
   }
   return open;
@@ -273,13 +240,12 @@ OpenRequest openRequest(std::string_view url) {
 void sendAndReceive(const OpenRequest& open,
                     const RangeRequest& range,
                     const CancellationFlag& cancel) {
-  HINTERNET request = open.request();
+  HINTERNET request = open.request.get();
   const std::wstring headers = wideText(
       "Accept: application/vnd.github+json\r\n"
       "X-GitHub-Api-Version: 2026-03-10\r\n"
       "Cache-Control: no-cache\r\n" +
       rangeHeaderLines(range));
-  // A redirect the policy or the callback refuses fails the receive.
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(open.exchange.get());
   if (!WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1L),
                           WINHTTP_NO_REQUEST_DATA, 0, 0, context) ||
@@ -311,7 +277,7 @@ void readBody(const OpenRequest& open,
               std::uint64_t byteLimit,
               const CancellationFlag& cancel,
               const ChunkSink& sink) {
-  HINTERNET request = open.request();
+  HINTERNET request = open.request.get();
   Exchange& exchange = *open.exchange;
   const std::optional<std::uint64_t> announced = announcedLength(request);
   std::uint64_t total = 0;
@@ -341,21 +307,35 @@ void httpsGet(std::string_view url,
               const ChunkSink& sink,
               const RangeRequest& range,
               const AnswerCheck& check) {
-  const OpenRequest open = openRequest(url);
-  throwIfCancelled(cancel);
-  sendAndReceive(open, range, cancel);
-  const DWORD status = statusCode(open.request());
-  if (status == 0) {
-    throw OperationFailure("Could not read GitHub's HTTP status.");
+  std::string address(url);
+  for (int redirects = 0;; ++redirects) {
+    const OpenRequest open = openRequest(address);
+    throwIfCancelled(cancel);
+    sendAndReceive(open, range, cancel);
+    HINTERNET request = open.request.get();
+    const DWORD status = statusCode(request);
+    if (status == 0) {
+      throw OperationFailure("Could not read GitHub's HTTP status.");
+    }
+    const std::string location = textHeader(request, WINHTTP_QUERY_LOCATION);
+    if (isRedirect(static_cast<long>(status)) && !location.empty()) {
+      const std::optional<std::string> target = redirectTarget(address, location);
+      if (redirects == kMostRedirects || !target) {
+        throw OperationFailure(kCannotReachGitHub);
+      }
+      address = *target;
+      continue;
+    }
+    if (check) {
+      check(answerFacts(request, status));
+    }
+    if (!isAcceptedStatus(static_cast<long>(status), range)) {
+      throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
+    }
+    throwIfCancelled(cancel);
+    readBody(open, byteLimit, cancel, sink);
+    return;
   }
-  if (check) {
-    check(answerFacts(open.request(), status));
-  }
-  if (!isAcceptedStatus(static_cast<long>(status), range)) {
-    throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
-  }
-  throwIfCancelled(cancel);
-  readBody(open, byteLimit, cancel, sink);
 }
 
 }  // namespace muvra
