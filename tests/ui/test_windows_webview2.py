@@ -283,7 +283,6 @@ class StandinTest(unittest.TestCase):
                 ("once", [busy], 0),
                 ("twice", [busy] * 2, 0),
                 ("three times", [busy] * 3, 1),
-                ("six times", [busy] * 6, 2),
                 ("a page loaded between", [busy, busy, answered, busy, busy], 0)):
             with self.subTest(name):
                 status, out, err = self.run_mode(["--web-preview"], *script, "call close")
