@@ -356,12 +356,12 @@ void httpsGet(std::string_view url,
     }
     char* next = nullptr;
     api.easyGetinfo(c, CURLINFO_REDIRECT_URL, &next);
-    const std::optional<std::string> target =
+    const std::optional<std::string> nextAddress =
         next == nullptr ? std::nullopt : redirectTarget(address, next);
-    if (redirects == kMostRedirects || !target) {
+    if (redirects == kMostRedirects || !nextAddress) {
       throw OperationFailure(kCannotReachGitHub);
     }
-    address = *target;
+    address = *nextAddress;
   }
 }
 
