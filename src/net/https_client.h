@@ -12,6 +12,7 @@
 namespace muvra {
 
 inline constexpr std::uint32_t kReceiveBlockSize = 65536;
+inline constexpr int kMostRedirects = 10;  // as WinHTTP's own limit
 // How long a request may wait without hearing anything, as WinHTTP's receive time-out.
 inline constexpr std::chrono::milliseconds kSilenceLimit{8000};
 inline constexpr const char* kCannotReachGitHub =
@@ -64,6 +65,18 @@ struct HttpsTarget {
 
 // Splits an absolute https URL on port 443; empty for anything else.
 std::optional<HttpsTarget> splitHttpsUrl(std::string_view url);
+
+// Whether a status asks the client to go elsewhere (with a Location).
+bool isRedirect(long status);
+
+// Where a redirect's Location leads from `current`, resolved as a browser resolves it (an
+// absolute address, "//host/path", "/path", "?query" or a path relative to the current one's
+// folder), when the target passes the rules of the first address: https on port 443, no user
+// information, a valid host; without its fragment. Empty for any other target.
+std::optional<std::string> redirectTarget(std::string_view current, std::string_view location);
+
+// A Content-Length value: decimal digits within 64 bits, spaces around them allowed.
+std::optional<std::uint64_t> parseContentLength(std::string_view value);
 
 // The sentence for a final status other than 200.
 std::string statusFailureSentence(long status);

@@ -17,8 +17,6 @@
 namespace muvra {
 namespace {
 
-constexpr int kMostRedirects = 10;  // as WinHTTP
-
 std::mutex transportLock;
 testing::HttpsTestTransport testTransport;
 
@@ -181,10 +179,6 @@ bool readFactHeader(std::string_view line, AnswerFacts& facts) {
     }
   }
   return false;
-}
-
-bool isRedirect(long code) {
-  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
 }
 
 // A header block that is neither interim (1xx) nor a redirect belongs to the final response. A
@@ -362,11 +356,12 @@ void httpsGet(std::string_view url,
     }
     char* next = nullptr;
     api.easyGetinfo(c, CURLINFO_REDIRECT_URL, &next);
-    // A target passes the rules of the first address: https on port 443, no user information.
-    if (redirects == kMostRedirects || next == nullptr || !splitHttpsUrl(next)) {
+    const std::optional<std::string> nextAddress =
+        next == nullptr ? std::nullopt : redirectTarget(address, next);
+    if (redirects == kMostRedirects || !nextAddress) {
       throw OperationFailure(kCannotReachGitHub);
     }
-    address = next;
+    address = *nextAddress;
   }
 }
 

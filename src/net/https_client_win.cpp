@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/failure.h"
@@ -109,12 +111,12 @@ struct ExchangeRelease {
   void operator()(Exchange* exchange) const { exchange->release(); }
 };
 
-// A numeric header of the final response; 0 when it is missing or unreadable.
-DWORD numberHeader(HINTERNET request, DWORD query) {
+// The status of the response; 0 when it is unreadable.
+DWORD statusCode(HINTERNET request) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (!WinHttpQueryHeaders(request, query | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                           &value, &size, WINHTTP_NO_HEADER_INDEX)) {
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX)) {
     return 0;
   }
   return value;
@@ -137,6 +139,21 @@ std::string textHeader(HINTERNET request,
   }
   value.resize(size / sizeof(char16_t));
   return utf16ToUtf8Lossy(value);
+}
+
+// The length the response announces, 64-bit; empty when it announces none. Where WinHTTP does
+// not know the 64-bit query (Wine's refuses the flag), the header's text is read instead.
+std::optional<std::uint64_t> announcedLength(HINTERNET request) {
+  ULONGLONG length = 0;
+  DWORD size = sizeof(length);
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER64,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return length;
+  }
+  if (GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND) {
+    return std::nullopt;
+  }
+  return parseContentLength(textHeader(request, WINHTTP_QUERY_CONTENT_LENGTH));
 }
 
 AnswerFacts answerFacts(HINTERNET request, DWORD status) {
@@ -210,7 +227,9 @@ OpenRequest openRequest(std::string_view url) {
     throw OperationFailure("Could not create HTTPS request.");
   }
   open.exchange.reset(exchange);
-  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  // WinHTTP follows no redirect itself: httpsGet holds each target to the first address's rules
+  // before anything is sent to it.
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   if (!WinHttpSetOption(open.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy,
                         sizeof(policy))) {
     throw OperationFailure("Could not configure secure redirects.");
@@ -227,7 +246,6 @@ void sendAndReceive(const OpenRequest& open,
       "X-GitHub-Api-Version: 2026-03-10\r\n"
       "Cache-Control: no-cache\r\n" +
       rangeHeaderLines(range));
-  // A redirect the policy refuses fails the receive (ERROR_WINHTTP_REDIRECT_FAILED).
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(open.exchange.get());
   if (!WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1L),
                           WINHTTP_NO_REQUEST_DATA, 0, 0, context) ||
@@ -237,18 +255,18 @@ void sendAndReceive(const OpenRequest& open,
   }
 }
 
-// The next bytes of the body, into the exchange's buffer; 0 at its end. Asked for what has
-// arrived, then for that much, a read ends without waiting for more. Asynchronously the counts come
-// with the completions, never through the last arguments.
-DWORD readAvailable(HINTERNET request, Exchange& exchange, const CancellationFlag& cancel) {
+// The next bytes of the body, into the exchange's buffer; 0 once the body has ended. Asked for
+// what has arrived, then for that much, a read ends without waiting for more. The end is a read
+// that completes with no bytes, whatever count of available bytes came before it. Asynchronously
+// the counts come with the completions, never through the last arguments.
+DWORD readNext(HINTERNET request, Exchange& exchange, const CancellationFlag& cancel) {
   if (!WinHttpQueryDataAvailable(request, nullptr) || exchange.await(cancel) != 0) {
     throw OperationFailure(kDownloadInterrupted);
   }
-  const DWORD available = std::min(exchange.bytes(), static_cast<DWORD>(exchange.buffer.size()));
-  if (available == 0) {
-    return 0;
-  }
-  if (!WinHttpReadData(request, exchange.buffer.data(), available, nullptr) ||
+  const auto room = static_cast<DWORD>(exchange.buffer.size());
+  const DWORD available = exchange.bytes();
+  if (!WinHttpReadData(request, exchange.buffer.data(),
+                       available == 0 ? room : std::min(available, room), nullptr) ||
       exchange.await(cancel) != 0) {
     throw OperationFailure(kDownloadInterrupted);
   }
@@ -261,13 +279,13 @@ void readBody(const OpenRequest& open,
               const ChunkSink& sink) {
   HINTERNET request = open.request.get();
   Exchange& exchange = *open.exchange;
-  const DWORD announced = numberHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  const std::optional<std::uint64_t> announced = announcedLength(request);
   std::uint64_t total = 0;
   for (;;) {
-    const DWORD count = readAvailable(request, exchange, cancel);
+    const DWORD count = readNext(request, exchange, cancel);
     if (count == 0) {
       // A connection closed before the announced length is an interrupted body, not its end.
-      if (total < announced) {
+      if (announced && total < *announced) {
         throw OperationFailure(kDownloadInterrupted);
       }
       return;
@@ -289,21 +307,35 @@ void httpsGet(std::string_view url,
               const ChunkSink& sink,
               const RangeRequest& range,
               const AnswerCheck& check) {
-  const OpenRequest open = openRequest(url);
-  throwIfCancelled(cancel);
-  sendAndReceive(open, range, cancel);
-  const DWORD status = numberHeader(open.request.get(), WINHTTP_QUERY_STATUS_CODE);
-  if (status == 0) {
-    throw OperationFailure("Could not read GitHub's HTTP status.");
+  std::string address(url);
+  for (int redirects = 0;; ++redirects) {
+    const OpenRequest open = openRequest(address);
+    throwIfCancelled(cancel);
+    sendAndReceive(open, range, cancel);
+    HINTERNET request = open.request.get();
+    const DWORD status = statusCode(request);
+    if (status == 0) {
+      throw OperationFailure("Could not read GitHub's HTTP status.");
+    }
+    const std::string location = textHeader(request, WINHTTP_QUERY_LOCATION);
+    if (isRedirect(static_cast<long>(status)) && !location.empty()) {
+      const std::optional<std::string> target = redirectTarget(address, location);
+      if (redirects == kMostRedirects || !target) {
+        throw OperationFailure(kCannotReachGitHub);
+      }
+      address = *target;
+      continue;
+    }
+    if (check) {
+      check(answerFacts(request, status));
+    }
+    if (!isAcceptedStatus(static_cast<long>(status), range)) {
+      throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
+    }
+    throwIfCancelled(cancel);
+    readBody(open, byteLimit, cancel, sink);
+    return;
   }
-  if (check) {
-    check(answerFacts(open.request.get(), status));
-  }
-  if (!isAcceptedStatus(static_cast<long>(status), range)) {
-    throw OperationFailure(statusFailureSentence(static_cast<long>(status)));
-  }
-  throwIfCancelled(cancel);
-  readBody(open, byteLimit, cancel, sink);
 }
 
 }  // namespace muvra

@@ -114,11 +114,16 @@ void WebWindow::Host::environmentCompleted(HRESULT result, ICoreWebView2Environm
   created->AddRef();
   environment = ComRef<ICoreWebView2Environment>::adopt(created);
   logStartupStage(startup, "Create controller", 0);
-  const auto handler = guarded<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
-                               IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-      [this, start = startNumber](HRESULT completed, ICoreWebView2Controller* made) {
-        if (creationCompleted(start)) {
+  // A controller whose stage was given up, or whose window is gone, is closed at once: its
+  // browser process would stay beside the next start's.
+  const auto handler = makeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
+                                   IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+      [this, living = alive, start = startNumber](HRESULT completed,
+                                                  ICoreWebView2Controller* made) {
+        if (*living && creationCompleted(start)) {
           controllerCompleted(completed, made);
+        } else if (made != nullptr) {
+          made->Close();
         }
       });
   const HRESULT call = environment->CreateCoreWebView2Controller(window, handler.get());
@@ -170,7 +175,8 @@ void WebWindow::Host::reportFailure(std::string_view stage, std::uint32_t code) 
 
 void WebWindow::Host::awaitCreation(std::string stage) {
   awaitedStage = std::move(stage);
-  SetTimer(window, kCreationTimer, kCreationLimitMilliseconds, nullptr);
+  SetTimer(window, kCreationTimer,
+           owner.testMode ? kTestCreationLimitMilliseconds : kCreationLimitMilliseconds, nullptr);
 }
 
 // Whether a completion belongs to the start under way, whose wait it then ends.
@@ -194,9 +200,9 @@ void WebWindow::Host::creationTimedOut() {
   reportFailure(stage, kTimedOut);
 }
 
-// A page whose renderer ended or hangs is loaded again; a browser that ended takes the view
-// with it, which is started again as after a failed start (asynchronously: not from inside the
-// view's own event).
+// A page whose renderer ended is loaded again, and one whose renderer keeps being reported
+// unresponsive; a browser that ended takes the view with it, which is started again as after a
+// failed start (asynchronously: not from inside the view's own event).
 void WebWindow::Host::processFailed(ICoreWebView2ProcessFailedEventArgs* args) {
   COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
   args->get_ProcessFailedKind(&kind);
@@ -204,20 +210,29 @@ void WebWindow::Host::processFailed(ICoreWebView2ProcessFailedEventArgs* args) {
     case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
       PostMessageW(window, kBrowserExitedMessage, 0, 0);
       break;
-    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
-      if (webview) {
-        ready = false;
-        webview->Reload();
+      if (unresponsive.reported()) {
+        reload();
       }
+      break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
+      reload();
       break;
     default:
       break;  // the runtime starts its other processes again itself
   }
 }
 
+void WebWindow::Host::reload() {
+  if (webview) {
+    ready = false;
+    webview->Reload();
+  }
+}
+
 void WebWindow::Host::releaseBrowser() {
   awaitedStage.clear();
+  unresponsive = {};
   if (window != nullptr) {
     KillTimer(window, kCreationTimer);
   }

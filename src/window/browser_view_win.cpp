@@ -137,6 +137,7 @@ void WebWindow::Host::handleWebMessage(ICoreWebView2WebMessageReceivedEventArgs*
 }
 
 void WebWindow::Host::navigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args) {
+  unresponsive.navigationCompleted();
   BOOL success = FALSE;
   args->get_IsSuccess(&success);
   if (!success) {

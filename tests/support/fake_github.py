@@ -22,6 +22,11 @@ routes.json maps a "host path" key (path with query) to a route:
             end) unless If-Range names another ETag
   break_after  each of the first "breaks" answers (all when not given) sends only this many
             bytes of its body, then closes the connection
+  framing   "length" (default: a Content-Length header), "chunked" (the body in four chunks, the
+            last chunk in a write of its own) or "close" (no length: the body ends when the
+            connection closes)
+  announce  the Content-Length sent in place of the body's own; the connection closes after the
+            body
 The bytes each answer sent are logged as one JSON line in FOLDER/sent.jsonl.
 Unknown keys answer 404. The host "untrusted.test" presents a certificate of another CA.
 """
@@ -123,7 +128,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
             mode, sent = "break", min(len(body), route["break_after"])
         with self.server.log_lock, open(os.path.join(folder, "sent.jsonl"), "a") as log:
             log.write(json.dumps({"path": self.path, "status": status, "sent": sent}) + "\n")
+        if route.get("framing", "length") != "length" or "announce" in route:
+            self.answer_framed(status, body, extra, route.get("framing", "length"),
+                               route.get("announce"))
+            return
         self.answer(status, body, extra, mode, route.get("gate"), route.get("pause", 3), sent)
+
+    def answer_framed(self, status, body, extra, framing, announce):
+        self.send_response(status)
+        if framing == "chunked":
+            self.send_header("Transfer-Encoding", "chunked")
+        elif framing == "length":
+            self.send_header("Content-Length", str(announce))
+        for name, value in extra.items():
+            self.send_header(name, value)
+        self.end_headers()
+        if framing == "chunked":
+            quarter = max(1, (len(body) + 3) // 4)
+            for start in range(0, len(body), quarter):
+                part = body[start:start + quarter]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(part), part))
+                self.wfile.flush()
+            self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
+            return
+        self.wfile.write(body)
+        self.wfile.flush()
+        self.close_connection = True
+        self.connection.shutdown(socket.SHUT_RDWR)
 
     def answer(self, status, body, extra, mode="normal", gate=None, pause=3, sent=0):
         self.send_response(status)

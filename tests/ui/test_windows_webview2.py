@@ -317,16 +317,29 @@ class StandinTest(unittest.TestCase):
         self.assertIn("new-window https://example.com/ handled", lines)
         self.assertIn("permission " + ORIGIN + "loader.html state=2", lines)  # DENY
 
-    def test_a_renderer_that_ends_or_hangs_loads_the_page_again(self):
-        for kind in ("render-exited", "render-unresponsive"):
-            with self.subTest(kind=kind):
-                status, out, err = self.run_mode(["--web-preview"], f"process-failed {kind}",
-                                                  "call close")
+    def test_a_renderer_that_ends_loads_the_page_again(self):
+        status, out, err = self.run_mode(["--web-preview"], "process-failed render-exited",
+                                         "call close")
+        self.assertEqual((status, out, err), (0, "", ""))
+        lines = self.transcript()
+        self.assertEqual(lines.count("view.Reload"), 1)
+        self.assertEqual(lines.count(f"navigation-completed {ORIGIN}loader.html success"), 2)
+
+    def test_a_renderer_reported_unresponsive_three_times_in_a_row_loads_the_page_again(self):
+        busy = "process-failed render-unresponsive"
+        answered = f"navigated {ORIGIN}index.html"
+        for name, script, reloads in (
+                ("once", [busy], 0),
+                ("twice", [busy] * 2, 0),
+                ("three times", [busy] * 3, 1),
+                ("a page loaded between", [busy, busy, answered, busy, busy], 0)):
+            with self.subTest(name):
+                status, out, err = self.run_mode(["--web-preview"], *script, "call close")
                 self.assertEqual((status, out, err), (0, "", ""))
                 lines = self.transcript()
-                self.assertEqual(lines.count("view.Reload"), 1)
-                self.assertEqual(
-                    lines.count(f"navigation-completed {ORIGIN}loader.html success"), 2)
+                self.assertEqual(lines.count("process-failed render-unresponsive"),
+                                 script.count(busy))
+                self.assertEqual(lines.count("view.Reload"), reloads)
 
     def test_a_browser_that_exits_is_started_again_once(self):
         self.assertEqual(self.run_mode(["--web-ui-test"], "process-failed browser-exited first"),
@@ -348,6 +361,19 @@ class StandinTest(unittest.TestCase):
         self.assertIn("attempt=0 stage=Create environment callback code=0x800705B4", log)
         self.assertEqual(log[-1], "attempt=1 stage=Ready code=0x00000000")
         self.assertIn("environment pending", self.transcript())
+
+    def test_a_controller_that_completes_after_its_stage_was_given_up_is_closed(self):
+        self.assertEqual(self.run_mode(["--web-ui-test"], "controller-late first"),
+                         (0, PASS, ""))
+        log = self.startup_log()
+        self.assertIn("attempt=0 stage=Create controller callback code=0x800705B4", log)
+        self.assertEqual(log[-1], "attempt=1 stage=Ready code=0x00000000")
+        lines = self.transcript()
+        late = lines.index("controller created late")
+        self.assertLess(lines.index("controller late"), late)
+        # Closed from inside its completion, before anything else is asked of it.
+        self.assertEqual(lines[late + 1], "controller.Close")
+        self.assertEqual(lines.count("controller.Close"), 2)  # and the one in use, at the end
 
     def test_a_minimised_window_hides_its_view(self):
         status, out, err = self.run_mode(["--web-preview"], "call minimize", "call close")

@@ -69,6 +69,25 @@ HRESULT completeCreation(Handler* handler,
     heldForGood->emplace_back(handler);
     return S_OK;
   }
+  // "controller-late first": the first creation completes only when the next one is asked for,
+  // that is after the host gave it up, as a runtime that takes longer than the host waits.
+  static auto* const late = new std::map<std::string, std::function<void()>>();
+  if (const auto waiting = late->find(kind); waiting != late->end()) {
+    later(std::move(waiting->second));
+    late->erase(waiting);
+  }
+  if (directive(kind + "-late") == "first" && attempt == 0) {
+    ++attempt;
+    note(kind + " late");
+    (*late)[kind] = [held = Ref(handler), kind, create] {
+      Node& made = create();
+      note(kind + " created late");
+      auto* completed = held.get<Handler>();
+      completed->lpVtbl->Invoke(completed, S_OK, made.as<Interface>());
+      release(made);
+    };
+    return S_OK;
+  }
   const HRESULT failure = injectedFailure(kind + "-fails", attempt++);
   later([held = Ref(handler), failure, kind, create] {
     auto* completed = held.get<Handler>();

@@ -85,8 +85,9 @@ struct PageState {
   std::size_t nextStep = 0;
   std::int32_t lastId = 0;
   std::map<std::int32_t, std::function<void(const nlohmann::json&)>> awaiting;
-  std::string location;  // the address of the document shown, the source of its messages
-  std::string document;  // the last document loaded
+  std::string location;           // the address of the document shown, the source of its messages
+  std::string document;           // the last document loaded
+  std::string awaitedNavigation;  // the script goes on once this navigation has completed
 };
 
 struct View : Node {

@@ -103,6 +103,10 @@ void completeNavigation(View& view,
   }
   raise(view, Event::NavigationCompleted, arguments);
   release(arguments);
+  if (!view.page.awaitedNavigation.empty() && view.page.awaitedNavigation == uri) {
+    view.page.awaitedNavigation.clear();
+    later([&view] { nextStep(view); }, &view);
+  }
   if (success && !view.page.scriptStarted) {
     view.page.scriptStarted = true;
     later([&view] { nextStep(view); }, &view);
@@ -193,6 +197,7 @@ Arguments& raiseOnce(View& view, Event event, const std::string& uri) {
 
 // "process-failed render-exited|render-unresponsive|browser-exited [first]": the runtime tells
 // the view that one of its processes failed; with "first", only the first view of the run hears.
+// A renderer that stays unresponsive is reported again every few seconds: one line per report.
 void failProcess(View& view, const std::string& what) {
   static bool failedOnce = false;
   const bool first = what.ends_with(" first");
@@ -239,6 +244,10 @@ void nextStep(View& view) {
   } else if (verb == "navigate") {
     later([&view, rest] { startNavigation(view, rest); }, &view);
     continueLater();
+  } else if (verb == "navigated") {
+    // The page navigates, and the script goes on once that navigation has completed.
+    view.page.awaitedNavigation = rest;
+    later([&view, rest] { startNavigation(view, rest); }, &view);
   } else if (verb == "request") {
     requestResource(view, rest, COREWEBVIEW2_WEB_RESOURCE_CONTEXT_OTHER);
     continueLater();
