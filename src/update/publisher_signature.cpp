@@ -118,7 +118,14 @@ SignedFileProof proveSignedFile(const std::filesystem::path& path,
   if (!file.is_open() || error) {
     throw OperationFailure("Could not open the update file. Check folder permissions.");
   }
-  const std::optional<SignatureTableLocation> location = findSignatureTable(file, size);
+  return proveSignedFile(file, size, pins);
+}
+
+SignedFileProof proveSignedFile(std::istream& file,
+                                std::uint64_t size,
+                                std::span<const std::string> pins) {
+  const std::optional<SignatureTableLocation> location =
+      pins.empty() ? std::nullopt : findSignatureTable(file, size);
   std::vector<std::uint8_t> table;  // what the candidates' views point into
   std::vector<AuthenticodeSignature> candidates;
   if (location) {

@@ -54,20 +54,46 @@ std::string refusalLogLine(std::int64_t now, const AnswerFacts& answer) {
   return line + "\n";
 }
 
-void logRefusal(const std::filesystem::path& log, const AnswerFacts& answer) noexcept {
-  if (log.empty() || (answer.status != 403 && answer.status != 429)) {
-    return;
-  }
+namespace {
+
+// Appends the line `line` makes of the time now.
+template <typename Line>
+void appendLine(const std::filesystem::path& log, const Line& line) noexcept {
   try {
     if (createFolders(log.parent_path(), log.parent_path())) {
       return;
     }
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch());
-    std::ofstream(log, std::ios::app) << refusalLogLine(now.count(), answer);
+    std::ofstream(log, std::ios::app) << line(now.count());
   } catch (...) {
     // The log only ever helps: a check is never failed for it.
   }
+}
+
+}  // namespace
+
+void logRefusal(const std::filesystem::path& log, const AnswerFacts& answer) noexcept {
+  if (log.empty() || (answer.status != 403 && answer.status != 429)) {
+    return;
+  }
+  appendLine(log, [&](std::int64_t now) { return refusalLogLine(now, answer); });
+}
+
+std::string launchRefusalLogLine(std::int64_t now,
+                                 const std::string& tag,
+                                 std::string_view reason) {
+  return utcText(now) + " launch refused: app/muvra.exe is no longer the verified release " + tag +
+         ": " + std::string(reason) + "\n";
+}
+
+void logLaunchRefusal(const std::filesystem::path& log,
+                      const std::string& tag,
+                      std::string_view reason) noexcept {
+  if (log.empty()) {
+    return;
+  }
+  appendLine(log, [&](std::int64_t now) { return launchRefusalLogLine(now, tag, reason); });
 }
 
 }  // namespace muvra

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "update/https_client.h"
 
@@ -19,6 +20,16 @@ std::string refusalLogLine(std::int64_t now, const AnswerFacts& answer);
 
 // Appends the line for a 403 or 429 answer; nothing for any other, nor when `log` is empty.
 void logRefusal(const std::filesystem::path& log, const AnswerFacts& answer) noexcept;
+
+// "<time> launch refused: app/muvra.exe is no longer the verified release <tag>: <reason>",
+// the time as refusalLogLine writes it.
+std::string launchRefusalLogLine(std::int64_t now, const std::string& tag, std::string_view reason);
+
+// Appends the line for an installed file that failed its proof at launch; nothing when `log` is
+// empty.
+void logLaunchRefusal(const std::filesystem::path& log,
+                      const std::string& tag,
+                      std::string_view reason) noexcept;
 
 // Seconds since 1970 in UTC as "YYYY-MM-DDTHH:MM:SSZ".
 std::string utcText(std::int64_t seconds);

@@ -16,7 +16,6 @@
 #include "update/launch.h"
 #include "update/publisher_signature.h"
 #include "update/release.h"
-#include "update/sha256.h"
 #include "web/check_log.h"
 #include "web/release_record.h"
 
@@ -57,17 +56,50 @@ std::string fetchReleaseDocument(const CancellationFlag& cancel, const fs::path&
   return body;
 }
 
-// The file's SHA-256 and, when the build pins publisher keys, whether one of them signed it (both
-// from one read); without keys no signature is asked for.
-SignedFileProof proveFile(const fs::path& file, const std::vector<std::string>& publisherKeys) {
-  if (publisherKeys.empty()) {
-    return {sha256File(file), true};
+// The first proof a file fails against the release.
+enum class ProofFailure { None, Size, Headers, Digest, Signature };
+
+// Proves the file open as `file`, `size` bytes, to be the release: its size, headers and digest
+// and, when the build pins publisher keys, a signature by one of them (digest and signature from
+// one read). Reads through the open file only.
+ProofFailure proveAgainst(std::istream& file,
+                          std::uint64_t size,
+                          const ReleaseInfo& release,
+                          const std::vector<std::string>& publisherKeys) {
+  if (size != release.size) {
+    return ProofFailure::Size;
   }
-  return proveSignedFile(file, publisherKeys);
+  if (!isWindowsExecutable(file)) {
+    return ProofFailure::Headers;
+  }
+  const SignedFileProof proof = proveSignedFile(file, size, publisherKeys);
+  if (proof.sha256 != release.sha256) {
+    return ProofFailure::Digest;
+  }
+  if (!publisherKeys.empty() && !proof.signedByPublisher) {
+    return ProofFailure::Signature;
+  }
+  return ProofFailure::None;
 }
 
-// The file is the release: its size, digest and headers and, when the build pins publisher keys,
-// a signature by one of them.
+// The proof a file failed, as the log of checks words it.
+std::string_view proofFailureText(ProofFailure failure) {
+  switch (failure) {
+    case ProofFailure::Size:
+      return "its size differs from the release";
+    case ProofFailure::Headers:
+      return "its headers are not those of a 64-bit Windows program";
+    case ProofFailure::Digest:
+      return "its SHA-256 differs from the release";
+    case ProofFailure::Signature:
+      return "it is not signed by the publisher";
+    case ProofFailure::None:
+      break;
+  }
+  return "it is the release";
+}
+
+// The installed file is the release, proved through one handle held while it is read.
 bool isProvenRelease(const fs::path& file,
                      const ReleaseInfo& release,
                      const std::vector<std::string>& publisherKeys) {
@@ -80,27 +112,29 @@ bool isProvenRelease(const fs::path& file,
     throw OperationFailure("Something other than a file is at " + pathToUtf8(shown) +
                            ". Remove it, then check for updates again.");
   }
-  if (fs::file_size(file) != release.size || !isWindowsExecutable(file)) {
+  if (fs::file_size(file) != release.size) {
     return false;
   }
-  const SignedFileProof proof = proveFile(file, publisherKeys);
-  return proof.sha256 == release.sha256 && proof.signedByPublisher;
+  const std::optional<HeldFile> held = HeldFile::open(file);
+  if (!held) {
+    return false;  // an unreadable file is not the release: it is downloaded again
+  }
+  FileReadStream stream(*held);
+  return proveAgainst(stream, held->size(), release, publisherKeys) == ProofFailure::None;
 }
 
-// Throws the sentence of the first proof the downloaded file fails.
-void proveDownload(const fs::path& file,
+// Throws the sentence of the first proof the downloaded file, still open, fails.
+void proveDownload(const NewFile& file,
                    const ReleaseInfo& release,
                    const std::vector<std::string>& publisherKeys) {
-  const char* const kIntegrityFailure = "The update failed integrity verification.";
-  if (!isWindowsExecutable(file)) {
-    throw OperationFailure(kIntegrityFailure);
-  }
-  const SignedFileProof proof = proveFile(file, publisherKeys);
-  if (proof.sha256 != release.sha256) {
-    throw OperationFailure(kIntegrityFailure);
-  }
-  if (!proof.signedByPublisher) {
-    throw OperationFailure(kNotSignedByPublisher);
+  FileReadStream stream(file);
+  switch (proveAgainst(stream, release.size, release, publisherKeys)) {
+    case ProofFailure::None:
+      return;
+    case ProofFailure::Signature:
+      throw OperationFailure(kNotSignedByPublisher);
+    default:
+      throw OperationFailure("The update failed integrity verification.");
   }
 }
 
@@ -215,17 +249,17 @@ void download(const fs::path& applicationPath,
   if (!file->flush()) {
     throw OperationFailure("Could not finish saving the update.");
   }
-  file->close();
 
+  // The file stays open from its creation to its move: what is proved is what is installed.
   state.setPhase("verifying", "Verifying SHA-256 and the Windows executable...", 95);
   if (checkpoint) {
     checkpoint("verifying");
   }
-  proveDownload(temporary, release, options.publisherKeys);
+  proveDownload(*file, release, options.publisherKeys);
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled. The previous installation was kept.");
   }
-  if (!replaceFile(temporary, applicationPath, cancel)) {
+  if (!file->moveOnto(applicationPath, cancel)) {
     if (cancel.isSet()) {
       throw OperationFailure("Update cancelled. The previous installation was kept.");
     }
@@ -239,20 +273,20 @@ void download(const fs::path& applicationPath,
 
 // GitHub could not be reached: ends "ready" when the installed file still proves to be the
 // release recorded by an earlier check, as it would against that release.
-bool startRecordedRelease(const InstallLayout& layout,
-                          LauncherState& state,
-                          const CheckOptions& options) {
+std::optional<ReleaseInfo> startRecordedRelease(const InstallLayout& layout,
+                                                LauncherState& state,
+                                                const CheckOptions& options) {
   const fs::path& releaseRecord = options.releaseRecord;
   if (releaseRecord.empty()) {
-    return false;
+    return std::nullopt;
   }
   const std::optional<ReleaseInfo> recorded = readReleaseRecord(releaseRecord);
   try {
     if (!recorded || !isProvenRelease(layout.executablePath, *recorded, options.publisherKeys)) {
-      return false;
+      return std::nullopt;
     }
   } catch (const std::exception&) {
-    return false;  // the check's own failure stands
+    return std::nullopt;  // the check's own failure stands
   }
   state.update([&](nlohmann::json& document) {
     document["latestVersion"] = recorded->tag;
@@ -260,7 +294,7 @@ bool startRecordedRelease(const InstallLayout& layout,
     document["canLaunch"] = true;
   });
   state.setPhase("ready", offlineStartMessage(recorded->tag), 100);
-  return true;
+  return recorded;
 }
 
 }  // namespace
@@ -270,19 +304,21 @@ fs::path temporaryDownloadPath(const fs::path& applicationPath) {
                                           std::to_string(tickMilliseconds()) + ".part");
 }
 
-void runCheck(const InstallLayout& layout,
-              LauncherState& state,
-              const CancellationFlag& cancel,
-              const CheckOptions& options) {
+ReleaseInfo runCheck(const InstallLayout& layout,
+                     LauncherState& state,
+                     const CancellationFlag& cancel,
+                     const CheckOptions& options) {
   std::string body;
   try {
     body = fetchReleaseDocument(cancel, options.checkLog);
   } catch (const OperationFailure& failure) {
-    if (!options.offlineLaunch || cancel.isSet() || !allowsOfflineStart(failure.what()) ||
-        !startRecordedRelease(layout, state, options)) {
+    if (!options.offlineLaunch || cancel.isSet() || !allowsOfflineStart(failure.what())) {
       throw;
     }
-    return;
+    if (std::optional<ReleaseInfo> recorded = startRecordedRelease(layout, state, options)) {
+      return *recorded;
+    }
+    throw;
   }
   const ReleaseInfo release = parseRelease(releaseTextFromBody(body));
   state.update([&](nlohmann::json& document) {
@@ -302,9 +338,31 @@ void runCheck(const InstallLayout& layout,
   }
   state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
   state.setPhase("ready", "Your latest release is verified. Launch whenever you are ready.", 100);
+  return release;
 }
 
-void runLaunch(const InstallLayout& layout, LauncherState& state) {
+void runLaunch(const InstallLayout& layout,
+               LauncherState& state,
+               const ReleaseInfo& release,
+               const CheckOptions& options) {
+  // Held from before the proof until the program has started: on Windows nobody can change it
+  // in between.
+  const std::optional<HeldFile> file = HeldFile::open(layout.executablePath);
+  std::string_view refusal = "it cannot be opened";
+  if (file) {
+    FileReadStream stream(*file);
+    try {
+      const ProofFailure failure =
+          proveAgainst(stream, file->size(), release, options.publisherKeys);
+      refusal = failure == ProofFailure::None ? std::string_view() : proofFailureText(failure);
+    } catch (const OperationFailure&) {
+      refusal = "it cannot be read";
+    }
+  }
+  if (!refusal.empty()) {
+    logLaunchRefusal(options.checkLog, release.tag, refusal);
+    throw OperationFailure("Could not launch Muvra.");
+  }
   launchApplication(layout.executablePath, layout.settingsPath, layout.loaderFolder);
   state.setPhase("launched", "Muvra is open. You can close this launcher.", 100);
 }
