@@ -2,13 +2,13 @@
 
 #include <exception>
 
+#include "base/configuration.h"
 #include "base/failure.h"
 #include "base/process.h"
 #include "base/text.h"
 #include "base/worker_apartment.h"
 #include "launcher/bridge.h"
 #include "update/check_log.h"
-#include "base/configuration.h"
 #include "update/release_record.h"
 #include "update/user_data_folder.h"
 
@@ -121,9 +121,13 @@ void WebLoader::work(bool launch) {
   try {
     const WorkerApartment apartment;
     if (launch) {
-      runLaunch(layout_, state_);
+      // Launching is permitted only after a check proved a release.
+      if (!provenRelease_) {
+        throw OperationFailure("Verify the latest release first.");
+      }
+      runLaunch(layout_, state_, *provenRelease_, checkOptions_);
     } else {
-      runCheck(layout_, state_, cancelFlag, checkOptions_);
+      provenRelease_ = runCheck(layout_, state_, cancelFlag, checkOptions_);
     }
   } catch (const PlatformError&) {
     state_.setPhase("error", "Windows could not read the GitHub release metadata.", 0);

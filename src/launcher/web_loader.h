@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -69,6 +70,8 @@ class WebLoader {
   bool closing_ = false;  // the window was closed: no operation starts any more
   std::unique_ptr<LauncherWindow> webWindow_;
   CheckOptions checkOptions_;
+  // The release the last successful check proved; the worker alone touches it.
+  std::optional<ReleaseInfo> provenRelease_;
 };
 
 }  // namespace muvra

@@ -18,6 +18,10 @@ constexpr std::uint8_t kIndirectDataOid[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
                                              0x82, 0x37, 0x02, 0x01, 0x04};
 constexpr std::uint8_t kNestedSignatureOid[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
                                                 0x82, 0x37, 0x02, 0x04, 0x01};
+constexpr std::uint8_t kCountersignatureOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                 0x0D, 0x01, 0x09, 0x06};
+constexpr std::uint8_t kTimeStampTokenOid[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
+                                               0x82, 0x37, 0x03, 0x03, 0x01};
 constexpr std::uint8_t kContentTypeOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03};
 constexpr std::uint8_t kMessageDigestOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04};
 constexpr std::uint8_t kSha256Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
@@ -29,19 +33,27 @@ constexpr std::uint8_t kP256Oid[] = {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0
 constexpr std::uint8_t kP384Oid[] = {0x2B, 0x81, 0x04, 0x00, 0x22};
 constexpr std::uint8_t kP521Oid[] = {0x2B, 0x81, 0x04, 0x00, 0x23};
 
-// The end of the last section's bytes in the file.
-std::optional<std::uint64_t> endOfSections(std::istream& file,
-                                           std::uint64_t table,
-                                           std::uint32_t count) {
-  std::uint64_t end = table + std::uint64_t{count} * 40;
+// Where what the loader maps of the file ends: the headers, the section table and each section's
+// bytes as the loader reads them, rounded up to the file alignment. Empty when the alignment is
+// not a power of two of at most 64 KiB, or a section header cannot be read.
+std::optional<std::uint64_t> endOfMappedBytes(std::istream& file,
+                                              std::uint64_t sectionTable,
+                                              std::uint32_t count,
+                                              std::uint64_t sizeOfHeaders,
+                                              std::uint64_t fileAlignment) {
+  if (fileAlignment == 0 || fileAlignment > 0x10000 || (fileAlignment & (fileAlignment - 1)) != 0) {
+    return std::nullopt;
+  }
+  std::uint64_t end = std::max(sectionTable + std::uint64_t{count} * 40, sizeOfHeaders);
   for (std::uint32_t i = 0; i < count; ++i) {
     std::array<std::uint8_t, 40> section{};
-    if (!pe::readAt(file, table + i * 40, section)) {
+    if (!pe::readAt(file, sectionTable + i * 40, section)) {
       return std::nullopt;
     }
     const std::uint64_t size = pe::littleEndian(&section[16], 4);
     if (size != 0) {
-      end = std::max(end, pe::littleEndian(&section[20], 4) + size);
+      const std::uint64_t aligned = (size + fileAlignment - 1) & ~(fileAlignment - 1);
+      end = std::max(end, pe::littleEndian(&section[20], 4) + aligned);
     }
   }
   return end;
@@ -262,15 +274,41 @@ std::optional<ParsedSignedData> readSignedData(der::Bytes bytes) {
   return parsed;
 }
 
+// Whether a signer's unsigned attributes (a SET OF Attribute's contents) hold nothing but nested
+// signatures and time stamps: anything else would be bytes outside the digest that nobody signed.
+bool onlyKnownUnsignedAttributes(der::Bytes attributes) {
+  der::Reader reader(attributes);
+  while (!reader.atEnd()) {
+    const std::optional<der::Bytes> attribute = reader.contents(der::kSequence);
+    const std::optional<der::Bytes> type =
+        attribute ? der::Reader(*attribute).contents(der::kObjectId) : std::nullopt;
+    if (!type) {
+      return false;
+    }
+    const bool known = der::equal(*type, kNestedSignatureOid) ||
+                       der::equal(*type, kCountersignatureOid) ||
+                       der::equal(*type, kTimeStampTokenOid);
+    if (!known) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The signatures nested in the primary's unsigned attributes; those that do not parse are left out.
-void addNestedSignatures(der::Bytes unsignedAttributes,
+// False when one of them carries an unsigned attribute of another kind.
+bool addNestedSignatures(der::Bytes unsignedAttributes,
                          std::vector<AuthenticodeSignature>& signatures) {
   der::Reader values(attributeValues(unsignedAttributes, kNestedSignatureOid));
   while (const std::optional<der::Element> value = values.next()) {
     if (std::optional<ParsedSignedData> nested = readSignedData(value->whole)) {
+      if (!onlyKnownUnsignedAttributes(nested->unsignedAttributes)) {
+        return false;
+      }
       signatures.push_back(std::move(nested->signature));
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -299,11 +337,12 @@ std::optional<SignatureTableLocation> findSignatureTable(std::istream& file,
     const std::uint8_t* entry = &headers[24 + directories + kEntryFour];
     table.offset = pe::littleEndian(entry, 4);
     table.size = pe::littleEndian(entry + 4, 4);
-    const std::optional<std::uint64_t> sectionsEnd =
-        endOfSections(file, *header + 24 + optionalSize, sections);
-    if (!sectionsEnd || table.size < 8 || table.size > kMostTableBytes ||
-        table.offset < *sectionsEnd || table.offset > fileSize ||
-        table.size > fileSize - table.offset) {
+    const std::optional<std::uint64_t> mappedEnd = endOfMappedBytes(
+        file, *header + 24 + optionalSize, sections, pe::littleEndian(&headers[24 + 60], 4),
+        pe::littleEndian(&headers[24 + 36], 4));
+    // The table ends the file: no byte outside the digest lies behind it.
+    if (!mappedEnd || table.size < 8 || table.size > kMostTableBytes || table.offset < *mappedEnd ||
+        table.offset > fileSize || table.size != fileSize - table.offset) {
       return std::nullopt;
     }
     return table;
@@ -325,20 +364,25 @@ std::optional<std::vector<AuthenticodeSignature>> readSignatures(ByteView table)
     if (length <= 8 || length > table.size() || revision != kRevision2 || type != kPkcsSignedData) {
       return std::nullopt;
     }
-    // The entry's length may count the zeros that align the next one to 8 bytes.
-    ByteView signedData = table.subspan(8, length - 8);
-    const std::optional<der::Element> element = der::Reader(signedData).next();
-    if (!element || signedData.size() - element->whole.size() >= 8 ||
-        !std::ranges::all_of(signedData.subspan(element->whole.size()),
-                             [](std::uint8_t byte) { return byte == 0; })) {
+    // Only the zeros that align the table to 8 bytes may follow the signature, inside the entry's
+    // length or after it: a second entry or any other byte would ride along unsigned.
+    const std::optional<der::Element> element = der::Reader(table.subspan(8, length - 8)).next();
+    if (!element) {
+      return std::nullopt;
+    }
+    const ByteView rest = table.subspan(8 + element->whole.size());
+    if (rest.size() >= 8 ||
+        !std::ranges::all_of(rest, [](std::uint8_t byte) { return byte == 0; })) {
       return std::nullopt;
     }
     std::optional<ParsedSignedData> primary = readSignedData(element->whole);
-    if (!primary) {
+    if (!primary || !onlyKnownUnsignedAttributes(primary->unsignedAttributes)) {
       return std::nullopt;
     }
     std::vector<AuthenticodeSignature> signatures{std::move(primary->signature)};
-    addNestedSignatures(primary->unsignedAttributes, signatures);
+    if (!addNestedSignatures(primary->unsignedAttributes, signatures)) {
+      return std::nullopt;
+    }
     return signatures;
   } catch (...) {
     return std::nullopt;

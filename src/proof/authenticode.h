@@ -21,7 +21,8 @@ struct SignatureTableLocation {
 };
 
 // The certificate table of a 64-bit Windows program of `fileSize` bytes, when it has one that lies
-// inside the file after the sections. Never throws.
+// after everything the loader maps (headers and sections, rounded to the file alignment) and ends
+// the file exactly. Never throws.
 std::optional<SignatureTableLocation> findSignatureTable(std::istream& file,
                                                          std::uint64_t fileSize);
 
@@ -40,7 +41,9 @@ struct AuthenticodeSignature {
 };
 
 // The signatures in a certificate table: the primary first, then those nested in it. Empty when
-// the table's first entry is not an Authenticode PKCS #7 signature that parses. Never throws.
+// the table's first entry is not an Authenticode PKCS #7 signature that parses, when anything but
+// fewer than 8 zeros follows that signature, or when a signer carries an unsigned attribute other
+// than a nested signature or a time stamp. Never throws.
 std::optional<std::vector<AuthenticodeSignature>> readSignatures(ByteView table);
 
 }  // namespace muvra

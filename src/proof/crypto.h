@@ -47,7 +47,8 @@ bool verifySignature(const PublicKey& key,
                      ByteView digest,
                      ByteView signature);
 
-// r and s of a DER Ecdsa-Sig-Value, each as `width` big-endian bytes.
+// r and s of a DER Ecdsa-Sig-Value, each as `width` big-endian bytes; empty unless the value is
+// in the one DER encoding of its numbers (what OpenSSL accepts).
 std::optional<std::vector<std::uint8_t>> ecdsaRawSignature(ByteView signature, std::size_t width);
 
 }  // namespace muvra

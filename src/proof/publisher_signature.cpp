@@ -6,9 +6,9 @@
 #include <future>
 #include <map>
 
+#include "base/configuration.h"
 #include "base/failure.h"
 #include "base/text.h"
-#include "base/configuration.h"
 #include "proof/der.h"
 #include "proof/pe_format.h"
 #include "proof/sha256.h"
@@ -120,7 +120,14 @@ SignedFileProof proveSignedFile(const std::filesystem::path& path,
   if (!file.is_open() || error) {
     throw OperationFailure("Could not open the update file. Check folder permissions.");
   }
-  const std::optional<SignatureTableLocation> location = findSignatureTable(file, size);
+  return proveSignedFile(file, size, pins);
+}
+
+SignedFileProof proveSignedFile(std::istream& file,
+                                std::uint64_t size,
+                                std::span<const std::string> pins) {
+  const std::optional<SignatureTableLocation> location =
+      pins.empty() ? std::nullopt : findSignatureTable(file, size);
   std::vector<std::uint8_t> table;  // what the candidates' views point into
   std::vector<AuthenticodeSignature> candidates;
   if (location) {
@@ -138,7 +145,8 @@ SignedFileProof proveSignedFile(const std::filesystem::path& path,
   for (auto& [algorithm, digest] : authenticode) {
     fileDigests.emplace(algorithm, digest.finish());
   }
-  SignedFileProof proof{sha256, false, readVersionResource(file)};
+  // Only the publisher's proof reads the version: builds without keys record none.
+  SignedFileProof proof{sha256, false, pins.empty() ? std::nullopt : readVersionResource(file)};
   proof.signedByPublisher =
       proof.versionResource &&
       equalsIgnoringAsciiCase(proof.versionResource->originalFilename, config::AssetName) &&

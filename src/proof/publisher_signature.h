@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <istream>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,7 +25,11 @@ struct SignedFileProof {
   std::optional<VersionResource> versionResource;
 };
 
+// Reads `file`, `size` bytes, through the stream it is open as. Without pins it only digests.
 // Throws OperationFailure when the file cannot be read.
+SignedFileProof proveSignedFile(std::istream& file,
+                                std::uint64_t size,
+                                std::span<const std::string> pins);
 SignedFileProof proveSignedFile(const std::filesystem::path& path,
                                 std::span<const std::string> pins);
 

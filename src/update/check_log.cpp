@@ -102,4 +102,17 @@ void logOlderRelease(const std::filesystem::path& log,
          [&](std::int64_t now) { return olderReleaseLogLine(now, release, verified, sentence); });
 }
 
+std::string launchRefusalLogLine(std::int64_t now,
+                                 const std::string& tag,
+                                 std::string_view reason) {
+  return utcText(now) + " launch refused: app/muvra.exe is no longer the verified release " + tag +
+         ": " + std::string(reason) + "\n";
+}
+
+void logLaunchRefusal(const std::filesystem::path& log,
+                      const std::string& tag,
+                      std::string_view reason) noexcept {
+  append(log, [&](std::int64_t now) { return launchRefusalLogLine(now, tag, reason); });
+}
+
 }  // namespace muvra

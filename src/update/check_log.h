@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "net/https_client.h"
 
@@ -32,6 +33,16 @@ void logOlderRelease(const std::filesystem::path& log,
                      const std::string& release,
                      const std::string& verified,
                      const std::string& sentence) noexcept;
+
+// "<time> launch refused: app/muvra.exe is no longer the verified release <tag>: <reason>",
+// the time as refusalLogLine writes it.
+std::string launchRefusalLogLine(std::int64_t now, const std::string& tag, std::string_view reason);
+
+// Appends the line for an installed file that failed its proof at launch; nothing when `log` is
+// empty.
+void logLaunchRefusal(const std::filesystem::path& log,
+                      const std::string& tag,
+                      std::string_view reason) noexcept;
 
 // Seconds since 1970 in UTC as "YYYY-MM-DDTHH:MM:SSZ".
 std::string utcText(std::int64_t seconds);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,12 +22,51 @@ bool syncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
+std::optional<std::size_t> readFileAt(FileHandle file,
+                                      std::uint64_t offset,
+                                      std::span<std::uint8_t> into) {
+  ssize_t count;
+  do {
+    count = ::pread(file, into.data(), into.size(), static_cast<off_t>(offset));
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(count);
+}
+
 std::optional<NewFile> NewFile::create(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
     return std::nullopt;
   }
-  return NewFile(fd);
+  return NewFile(fd, path);
+}
+
+// A rename by name: POSIX has none by descriptor, and an open file never stands in its way.
+bool NewFile::moveOnto(const std::filesystem::path& target, const CancellationFlag& cancel) {
+  close();
+  return replaceFile(path_, target, cancel);
+}
+
+std::optional<HeldFile> HeldFile::open(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  return HeldFile(fd, static_cast<std::uint64_t>(status.st_size));
+}
+
+void HeldFile::close() {
+  if (handle_ != kClosedFile) {
+    ::close(handle_);
+    handle_ = kClosedFile;
+  }
 }
 
 bool NewFile::write(const std::uint8_t* data, std::size_t size) {
@@ -53,9 +93,9 @@ bool NewFile::flush() {
 }
 
 void NewFile::close() {
-  if (handle_ != kClosed) {
+  if (handle_ != kClosedFile) {
     ::close(handle_);
-    handle_ = kClosed;
+    handle_ = kClosedFile;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 
 #include "base/failure.h"
 #include "base/path_text.h"
@@ -57,17 +58,56 @@ std::string fetchReleaseDocument(const CancellationFlag& cancel, const fs::path&
   return body;
 }
 
-// The file's SHA-256 and, when the build pins publisher keys, whether one of them signed it (both
-// from one read); without keys no signature is asked for.
-SignedFileProof proveFile(const fs::path& file, const std::vector<std::string>& publisherKeys) {
-  if (publisherKeys.empty()) {
-    return {sha256File(file), true, std::nullopt};
+// The first proof a file fails against the release.
+enum class ProofFailure { None, Size, Headers, Digest, Signature };
+
+// The first proof a file fails, and what its one read found.
+struct ReleaseProof {
+  ProofFailure failure = ProofFailure::None;
+  SignedFileProof file;
+};
+
+// Proves the file open as `file`, `size` bytes, to be the release: its size, headers and digest
+// and, when the build pins publisher keys, the publisher's proof (signature and name), digest and
+// signature from one read. Reads through the open file only.
+ReleaseProof proveAgainst(std::istream& file,
+                          std::uint64_t size,
+                          const ReleaseInfo& release,
+                          const std::vector<std::string>& publisherKeys) {
+  if (size != release.size) {
+    return {ProofFailure::Size, {}};
   }
-  return proveSignedFile(file, publisherKeys);
+  if (!isWindowsExecutable(file)) {
+    return {ProofFailure::Headers, {}};
+  }
+  ReleaseProof proof{ProofFailure::None, proveSignedFile(file, size, publisherKeys)};
+  if (proof.file.sha256 != release.sha256) {
+    proof.failure = ProofFailure::Digest;
+  } else if (!publisherKeys.empty() && !proof.file.signedByPublisher) {
+    proof.failure = ProofFailure::Signature;
+  }
+  return proof;
 }
 
-// The file's proof when it is the release: its size, digest and headers and, when the build pins
-// publisher keys, the publisher's proof (signature and name). Empty when it is not.
+// The proof a file failed, as the log of checks words it.
+std::string_view proofFailureText(ProofFailure failure) {
+  switch (failure) {
+    case ProofFailure::Size:
+      return "its size differs from the release";
+    case ProofFailure::Headers:
+      return "its headers are not those of a 64-bit Windows program";
+    case ProofFailure::Digest:
+      return "its SHA-256 differs from the release";
+    case ProofFailure::Signature:
+      return "it is not signed by the publisher";
+    case ProofFailure::None:
+      break;
+  }
+  return "it is the release";
+}
+
+// The installed file's proof when it is the release, proved through one handle held while it is
+// read. Empty when it is not.
 std::optional<SignedFileProof> provenRelease(const fs::path& file,
                                              const ReleaseInfo& release,
                                              const std::vector<std::string>& publisherKeys) {
@@ -80,38 +120,42 @@ std::optional<SignedFileProof> provenRelease(const fs::path& file,
     throw OperationFailure("Something other than a file is at " + pathToUtf8(shown) +
                            ". Remove it, then check for updates again.");
   }
-  if (fs::file_size(file) != release.size || !isWindowsExecutable(file)) {
+  if (fs::file_size(file) != release.size) {
     return std::nullopt;
   }
-  SignedFileProof proof = proveFile(file, publisherKeys);
-  if (proof.sha256 != release.sha256 || !proof.signedByPublisher) {
+  const std::optional<HeldFile> held = HeldFile::open(file);
+  if (!held) {
+    return std::nullopt;  // an unreadable file is not the release: it is downloaded again
+  }
+  FileReadStream stream(*held);
+  ReleaseProof proof = proveAgainst(stream, held->size(), release, publisherKeys);
+  if (proof.failure != ProofFailure::None) {
     return std::nullopt;
   }
-  return proof;
+  return std::move(proof.file);
 }
 
-// Throws the sentence of the first proof the downloaded file fails; returns the proof.
-SignedFileProof proveDownload(const fs::path& file,
+// Throws the sentence of the first proof the downloaded file, still open, fails; returns its proof.
+SignedFileProof proveDownload(const NewFile& file,
                               const ReleaseInfo& release,
                               const std::vector<std::string>& publisherKeys) {
-  const char* const kIntegrityFailure = "The update failed integrity verification.";
-  if (!isWindowsExecutable(file)) {
-    throw OperationFailure(kIntegrityFailure);
+  FileReadStream stream(file);
+  ReleaseProof proof = proveAgainst(stream, release.size, release, publisherKeys);
+  switch (proof.failure) {
+    case ProofFailure::None:
+      return std::move(proof.file);
+    case ProofFailure::Signature:
+      throw OperationFailure(kNotSignedByPublisher);
+    default:
+      throw OperationFailure("The update failed integrity verification.");
   }
-  SignedFileProof proof = proveFile(file, publisherKeys);
-  if (proof.sha256 != release.sha256) {
-    throw OperationFailure(kIntegrityFailure);
-  }
-  if (!proof.signedByPublisher) {
-    throw OperationFailure(kNotSignedByPublisher);
-  }
-  return proof;
 }
 
-// A program the publisher's proof accepted: its signed file version and its SHA-256.
+// A program the publisher's proof accepted: its signed file version, SHA-256 and size.
 struct VerifiedProgram {
   FileVersion version;
   std::string sha256;
+  std::uint64_t size = 0;
 };
 
 // Whether `release` goes back from `verified`: below its version, or at it with other bytes.
@@ -126,28 +170,36 @@ std::optional<VerifiedProgram> verifiedInstallation(const fs::path& file,
   if (!fs::is_regular_file(file)) {
     return std::nullopt;
   }
-  const SignedFileProof proof = proveSignedFile(file, publisherKeys);
+  const std::optional<HeldFile> held = HeldFile::open(file);
+  if (!held) {
+    return std::nullopt;
+  }
+  FileReadStream stream(*held);
+  const SignedFileProof proof = proveSignedFile(stream, held->size(), publisherKeys);
   if (!proof.signedByPublisher) {
     return std::nullopt;
   }
-  return VerifiedProgram{proof.versionResource->fileVersion, proof.sha256};
+  return VerifiedProgram{proof.versionResource->fileVersion, proof.sha256, held->size()};
 }
 
 // With publisher keys, versions only go forward: the floor is the installed program when it passes
-// the publisher's proof and the version recorded with the last proven release. True when the
-// proven download may be installed; false when it goes back and the installed program can start;
-// throws when it goes back and no verified program is installed.
-bool goesForward(const fs::path& applicationPath,
-                 const SignedFileProof& download,
-                 const CheckOptions& options) {
+// the publisher's proof and the version recorded with the last proven release. Empty when the
+// proven download may be installed; the installed program, which stays and can start, when the
+// download goes back from the floor; throws when it goes back and no verified program is
+// installed.
+std::optional<VerifiedProgram> keptForAnOlderRelease(const fs::path& applicationPath,
+                                                     const SignedFileProof& download,
+                                                     std::uint64_t downloadSize,
+                                                     const CheckOptions& options) {
   if (options.publisherKeys.empty()) {
-    return true;
+    return std::nullopt;
   }
-  const VerifiedProgram release{download.versionResource->fileVersion, download.sha256};
+  const VerifiedProgram release{download.versionResource->fileVersion, download.sha256,
+                                downloadSize};
   std::vector<VerifiedProgram> floors;
   if (const std::optional<ReleaseRecord> record = readReleaseRecord(options.releaseRecord);
       record && record->fileVersion) {
-    floors.push_back({*record->fileVersion, record->release.sha256});
+    floors.push_back({*record->fileVersion, record->release.sha256, record->release.size});
   }
   const auto goesBackFrom = [&](const VerifiedProgram& floor) { return goesBack(release, floor); };
   const bool recordRefuses = std::ranges::any_of(floors, goesBackFrom);
@@ -161,7 +213,7 @@ bool goesForward(const fs::path& applicationPath,
     floors.push_back(*installed);
   }
   if (!std::ranges::any_of(floors, goesBackFrom)) {
-    return true;
+    return std::nullopt;
   }
   const FileVersion floor = std::ranges::max(floors, {}, &VerifiedProgram::version).version;
   const char* const sentence = installed ? kOlderThanInstalled : kOlderThanVerified;
@@ -169,7 +221,7 @@ bool goesForward(const fs::path& applicationPath,
   if (!installed) {
     throw OperationFailure(sentence);
   }
-  return false;
+  return installed;
 }
 
 const char* const kSaveFailure = "Could not save the update. Check disk space.";
@@ -258,11 +310,17 @@ void fetchAsset(const ReleaseInfo& release,
 
 // Downloads, proves and installs the release; returns the installed file's proof. Empty when the
 // release goes back from the verified program installed here, which stays.
-std::optional<SignedFileProof> download(const fs::path& applicationPath,
-                                        const ReleaseInfo& release,
-                                        StateDocument& state,
-                                        const CancellationFlag& cancel,
-                                        const CheckOptions& options) {
+// What a download leaves installed: the new file's proof, or the verified program that stays
+// because the release goes back from it.
+using Installed = std::variant<SignedFileProof, VerifiedProgram>;
+
+// Downloads, proves and installs the release, unless it goes back from the verified program
+// installed here.
+Installed download(const fs::path& applicationPath,
+                   const ReleaseInfo& release,
+                   StateDocument& state,
+                   const CancellationFlag& cancel,
+                   const CheckOptions& options) {
   const CheckCheckpoint& checkpoint = options.checkpoint;
   state.setPhase("downloading",
                  "Downloading your update. The previous installation is kept until verification.",
@@ -285,20 +343,21 @@ std::optional<SignedFileProof> download(const fs::path& applicationPath,
   if (!file->flush()) {
     throw OperationFailure("Could not finish saving the update.");
   }
-  file->close();
 
+  // The file stays open from its creation to its move: what is proved is what is installed.
   state.setPhase("verifying", "Verifying SHA-256 and the Windows executable...", 95);
   if (checkpoint) {
     checkpoint("verifying");
   }
-  SignedFileProof proof = proveDownload(temporary, release, options.publisherKeys);
-  if (!goesForward(applicationPath, proof, options)) {
-    return std::nullopt;  // the guard removes the download
+  SignedFileProof proof = proveDownload(*file, release, options.publisherKeys);
+  if (std::optional<VerifiedProgram> kept =
+          keptForAnOlderRelease(applicationPath, proof, release.size, options)) {
+    return *kept;  // the guard removes the download
   }
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled. The previous installation was kept.");
   }
-  if (!replaceFile(temporary, applicationPath, cancel)) {
+  if (!file->moveOnto(applicationPath, cancel)) {
     if (cancel.isSet()) {
       throw OperationFailure("Update cancelled. The previous installation was kept.");
     }
@@ -313,21 +372,21 @@ std::optional<SignedFileProof> download(const fs::path& applicationPath,
 
 // GitHub could not be reached: ends "ready" when the installed file still proves to be the
 // release recorded by an earlier check, as it would against that release.
-bool startRecordedRelease(const InstallLayout& layout,
-                          StateDocument& state,
-                          const CheckOptions& options) {
+std::optional<ReleaseInfo> startRecordedRelease(const InstallLayout& layout,
+                                                StateDocument& state,
+                                                const CheckOptions& options) {
   const fs::path& releaseRecord = options.releaseRecord;
   if (releaseRecord.empty()) {
-    return false;
+    return std::nullopt;
   }
   const std::optional<ReleaseRecord> record = readReleaseRecord(releaseRecord);
   const ReleaseInfo* const recorded = record ? &record->release : nullptr;
   try {
     if (!recorded || !provenRelease(layout.executablePath, *recorded, options.publisherKeys)) {
-      return false;
+      return std::nullopt;
     }
   } catch (const std::exception&) {
-    return false;  // the check's own failure stands
+    return std::nullopt;  // the check's own failure stands
   }
   state.update([&](nlohmann::json& document) {
     document["latestVersion"] = recorded->tag;
@@ -335,7 +394,7 @@ bool startRecordedRelease(const InstallLayout& layout,
     document["canLaunch"] = true;
   });
   state.setPhase("ready", offlineStartMessage(recorded->tag), 100);
-  return true;
+  return *recorded;
 }
 
 }  // namespace
@@ -345,19 +404,20 @@ fs::path temporaryDownloadPath(const fs::path& applicationPath) {
                                           std::to_string(tickMilliseconds()) + ".part");
 }
 
-void runCheck(const InstallLayout& layout,
-              StateDocument& state,
-              const CancellationFlag& cancel,
-              const CheckOptions& options) {
+ReleaseInfo runCheck(const InstallLayout& layout,
+                     StateDocument& state,
+                     const CancellationFlag& cancel,
+                     const CheckOptions& options) {
   std::string body;
   try {
     body = fetchReleaseDocument(cancel, options.checkLog);
   } catch (const OperationFailure& failure) {
+    std::optional<ReleaseInfo> recorded;
     if (!options.offlineLaunch || cancel.isSet() || !allowsOfflineStart(failure.what()) ||
-        !startRecordedRelease(layout, state, options)) {
+        !(recorded = startRecordedRelease(layout, state, options))) {
       throw;
     }
-    return;
+    return *recorded;
   }
   const ReleaseInfo release = parseRelease(releaseTextFromBody(body));
   state.update([&](nlohmann::json& document) {
@@ -366,28 +426,55 @@ void runCheck(const InstallLayout& layout,
     document["downloaded"] = 0;
   });
   fs::create_directories(layout.executablePath.parent_path());
-  std::optional<SignedFileProof> installed =
-      provenRelease(layout.executablePath, release, options.publisherKeys);
-  if (!installed) {
+  Installed installed = SignedFileProof();
+  if (std::optional<SignedFileProof> proof =
+          provenRelease(layout.executablePath, release, options.publisherKeys)) {
+    installed = std::move(*proof);
+  } else {
     installed = download(layout.executablePath, release, state, cancel, options);
   }
   if (cancel.isSet()) {
     throw OperationFailure("Update cancelled.");
   }
-  if (installed && !options.releaseRecord.empty()) {
+  state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
+  if (const VerifiedProgram* kept = std::get_if<VerifiedProgram>(&installed)) {
+    state.setPhase("ready", kOlderThanInstalled, 100);
+    // At launch the installed program is proved again to be what stayed.
+    return {kept->version.text(), release.downloadUrl, kept->sha256, kept->size};
+  }
+  if (!options.releaseRecord.empty()) {
     // Only the publisher's proof reads the version, so builds without keys record none.
-    const std::optional<VersionResource>& resource = installed->versionResource;
+    const std::optional<VersionResource>& resource =
+        std::get<SignedFileProof>(installed).versionResource;
     writeReleaseRecord(options.releaseRecord,
                        {release, resource ? std::optional(resource->fileVersion) : std::nullopt});
   }
-  state.update([](nlohmann::json& document) { document["canLaunch"] = true; });
-  state.setPhase("ready",
-                 installed ? "Your latest release is verified. Launch whenever you are ready."
-                           : kOlderThanInstalled,
-                 100);
+  state.setPhase("ready", "Your latest release is verified. Launch whenever you are ready.", 100);
+  return release;
 }
 
-void runLaunch(const InstallLayout& layout, StateDocument& state) {
+void runLaunch(const InstallLayout& layout,
+               StateDocument& state,
+               const ReleaseInfo& release,
+               const CheckOptions& options) {
+  // Held from before the proof until the program has started: on Windows nobody can change it
+  // in between.
+  const std::optional<HeldFile> file = HeldFile::open(layout.executablePath);
+  std::string_view refusal = "it cannot be opened";
+  if (file) {
+    FileReadStream stream(*file);
+    try {
+      const ProofFailure failure =
+          proveAgainst(stream, file->size(), release, options.publisherKeys).failure;
+      refusal = failure == ProofFailure::None ? std::string_view() : proofFailureText(failure);
+    } catch (const OperationFailure&) {
+      refusal = "it cannot be read";
+    }
+  }
+  if (!refusal.empty()) {
+    logLaunchRefusal(options.checkLog, release.tag, refusal);
+    throw OperationFailure("Could not launch Muvra.");
+  }
   launchApplication(layout.executablePath, layout.settingsPath, layout.loaderFolder);
   state.setPhase("launched", "Muvra is open. You can close this launcher.", 100);
 }

@@ -9,6 +9,7 @@
 #include "base/cancellation.h"
 #include "base/configuration.h"
 #include "update/install_layout.h"
+#include "update/release.h"
 #include "update/state_document.h"
 
 namespace muvra {
@@ -39,15 +40,21 @@ inline constexpr const char* kOlderThanVerified =
     "previous installation was kept.";
 
 // The update transaction: fetch the latest release, prove the installed file, and when it is not
-// that release download, prove and install it. Ends in "ready" or throws the failure's sentence;
-// the installed file is only ever replaced by one move of a proven file.
-void runCheck(const InstallLayout& layout,
-              StateDocument& state,
-              const CancellationFlag& cancel,
-              const CheckOptions& options = {});
+// that release download, prove and install it. Ends in "ready" and returns the release the
+// installed file was proved to be, or throws the failure's sentence; the installed file is only
+// ever replaced by one move of a proven file.
+ReleaseInfo runCheck(const InstallLayout& layout,
+                     StateDocument& state,
+                     const CancellationFlag& cancel,
+                     const CheckOptions& options = {});
 
-// Starts the installed application with its settings; ends in "launched" or throws.
-void runLaunch(const InstallLayout& layout, StateDocument& state);
+// Proves the installed file again to be `release` (the same proofs as the check, keys included)
+// and starts it with its settings while it is held open; ends in "launched" or throws. A file
+// that fails a proof is not started: "Could not launch Muvra.", and the log of checks says why.
+void runLaunch(const InstallLayout& layout,
+               StateDocument& state,
+               const ReleaseInfo& release,
+               const CheckOptions& options);
 
 // "muvra-<process id>-<tick>.part" beside the installed file.
 std::filesystem::path temporaryDownloadPath(const std::filesystem::path& applicationPath);

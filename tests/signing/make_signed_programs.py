@@ -4,21 +4,24 @@
 Usage: make_signed_programs.py FOLDER [--large BYTES]
 
 Keys (kept once made, so that a build pinned to them stays valid): a publisher (RSA 2048), a
-backup (ECDSA P-256) and a stranger (RSA 2048), each with a self-signed certificate; their pins
-in pins.txt ("name pin" lines, from scripts/publisher-pin). Programs (made every time): small
-64-bit Windows programs built by mingw-w64 with a version resource from windres, unsigned and
-signed in each of the ways the tests name, in programs/. With --large, only programs/large.exe
-instead: a program of about BYTES signed by the publisher.
+backup (ECDSA P-256), a stranger (RSA 2048) and a time stamp authority (RSA 2048), each with a
+self-signed certificate; their pins in pins.txt ("name pin" lines, from scripts/publisher-pin).
+Programs (made every time): small 64-bit Windows programs built by mingw-w64 with a version
+resource from windres, unsigned and signed in each of the ways the tests name, in programs/. With
+--large, only programs/large.exe instead: a program of about BYTES signed by the publisher.
 """
+import io
 import os
 import shutil
 import struct
 import subprocess
 import sys
+import zipfile
 
 KEYS = {"publisher": ["-newkey", "rsa:2048"],
         "backup": ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"],
-        "stranger": ["-newkey", "rsa:2048"]}
+        "stranger": ["-newkey", "rsa:2048"],
+        "tsa": ["-newkey", "rsa:2048"]}
 SIGNING_TIME = "1700000000"
 PUBLISHER_PIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
                              "publisher-pin")
@@ -89,8 +92,9 @@ def make_keys(folder):
     for name, key_options in KEYS.items():
         if os.path.exists(os.path.join(folder, name + ".crt")):
             continue
+        extensions = ["-addext", "extendedKeyUsage=critical,timeStamping"] if name == "tsa" else []
         subprocess.run(["openssl", "req", "-x509", *key_options, "-nodes", "-days", "7300",
-                        "-subj", f"/CN=Muvra test {name}", "-keyout",
+                        "-subj", f"/CN=Muvra test {name}", *extensions, "-keyout",
                         os.path.join(folder, name + ".key"), "-out",
                         os.path.join(folder, name + ".crt")], check=True, capture_output=True)
 
@@ -115,10 +119,91 @@ def first_section(data):
     return offset, size
 
 
+def section_headers(data):
+    """Each section's header offset, in the order of the section table."""
+    pe = struct.unpack_from("<I", data, 60)[0]
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from(
+        "<H", data, pe + 20)[0]
+    return [pe + 24 + optional_size + 40 * index for index in range(count)]
+
+
 def table_of(data):
     """The certificate table's offset and size from data directory entry 4."""
     entry = struct.unpack_from("<I", data, 60)[0] + 24 + 112 + 32
     return entry, struct.unpack_from("<II", data, entry)
+
+
+def der_read(data, at=0):
+    """The element at `at` as (tag, contents or children, end); constructed ones are read whole."""
+    tag, length = data[at], data[at + 1]
+    at += 2
+    if length & 0x80:
+        width = length & 0x7F
+        length = int.from_bytes(data[at:at + width], "big")
+        at += width
+    contents = bytes(data[at:at + length])
+    if tag & 0x20:
+        children, inner = [], 0
+        while inner < len(contents):
+            child_tag, child, inner = der_read(contents, inner)
+            children.append([child_tag, child])
+        contents = children
+    return tag, contents, at + length
+
+
+def der_write(tag, contents):
+    body = b"".join(der_write(*child) for child in contents) if tag & 0x20 else contents
+    length = len(body)
+    head = bytes([length]) if length < 0x80 else (
+        bytes([0x80 | ((length.bit_length() + 7) // 8)]) +
+        length.to_bytes((length.bit_length() + 7) // 8, "big"))
+    return bytes([tag]) + head + body
+
+
+def der_oid(dotted):
+    numbers = [int(n) for n in dotted.split(".")]
+    body = bytearray([numbers[0] * 40 + numbers[1]])
+    for number in numbers[2:]:
+        chunk = [number & 0x7F]
+        while number > 0x7F:
+            number >>= 7
+            chunk.insert(0, 0x80 | (number & 0x7F))
+        body += bytes(chunk)
+    return [0x06, bytes(body)]
+
+
+def signature_edited(edit):
+    """A change that rewrites the primary signature's DER: `edit(signer_info)` changes the primary
+    SignerInfo's fields in place; the certificate entry, the table and its size follow."""
+    def change(data):
+        entry, (offset, _) = table_of(data)
+        tag, content_info, _ = der_read(data, offset + 8)
+        original = der_write(tag, content_info)
+        assert data[offset + 8:offset + 8 + len(original)] == original, "the signature is not DER"
+        signer_infos = content_info[1][1][0][1][-1]
+        edit(signer_infos[1][0][1])
+        signature = der_write(tag, content_info)
+        signature += bytes(-len(signature) % 8)
+        struct.pack_into("<I", data, offset, 8 + len(signature))
+        struct.pack_into("<I", data, entry + 4, 8 + len(signature))
+        data[offset + 8:] = signature
+    return change
+
+
+def with_unsigned_attribute(oid, value):
+    def edit(signer_info):
+        if signer_info[-1][0] != 0xA1:
+            signer_info.append([0xA1, []])
+        signer_info[-1][1].append([0x30, [der_oid(oid), [0x31, [value]]]])
+    return edit
+
+
+def ecdsa_with_extra_zero(signer_info):
+    """r with a leading zero byte it does not need: the same numbers, not their DER."""
+    octets = signer_info[-1] if signer_info[-1][0] == 0x04 else signer_info[-2]
+    _, numbers, _ = der_read(octets[1])
+    numbers[0][1] = b"\0" + numbers[0][1]
+    octets[1] = der_write(0x30, numbers)
 
 
 def changed(source, target, change):
@@ -183,7 +268,69 @@ def make_programs(folder):
             struct.pack_into("<I" if position == 0 else "<H", data, offset + position, value)
         return change
 
+    def zip_in_table(data):
+        entry, (_, size) = table_of(data)
+        archive = io.BytesIO()
+        with zipfile.ZipFile(archive, "w") as out:
+            out.writestr("payload.txt", "not the publisher's")
+        appended = archive.getvalue() + bytes(-len(archive.getvalue()) % 8)
+        struct.pack_into("<I", data, entry + 4, size + len(appended))
+        data += appended
+
+    def table_before_overlay(data):
+        entry, (offset, size) = table_of(data)
+        table = data[offset:offset + size]
+        del data[offset:offset + size]
+        data[overlay_at:overlay_at] = table
+        struct.pack_into("<I", data, entry, overlay_at)
+
+    def headers_size(size):
+        def change(data):
+            struct.pack_into("<I", data, struct.unpack_from("<I", data, 60)[0] + 24 + 60, size)
+        return change
+
     changed(path("publisher"), path("publisher-checksum-set"), set_checksum)
+    changed(path("publisher"), path("zip-in-table"), zip_in_table)
+    unsigned = open(path("unsigned"), "rb").read()
+    overlay_at = len(unsigned)
+    with open(path("unsigned-with-overlay"), "wb") as out:
+        out.write(unsigned + b"overlay!" * 64)
+    sign(folder, "publisher", path("unsigned-with-overlay"), path("publisher-with-overlay"),
+         "-h", "sha256")
+    changed(path("publisher-with-overlay"), path("table-before-overlay"), table_before_overlay)
+
+    # The loader maps a section's bytes up to the file alignment and the headers to their size: a
+    # table signed in either place is read as part of the program.
+    def last_section_short_of_its_alignment(data):
+        header = max(section_headers(data), key=lambda at: struct.unpack_from("<I", data, at + 20))
+        size, offset = struct.unpack_from("<II", data, header + 16)
+        assert offset + size == len(data)
+        struct.pack_into("<I", data, header + 16, size - 8)
+        del data[-8:]
+
+    changed(path("unsigned"), path("unsigned-unaligned"), last_section_short_of_its_alignment)
+    sign(folder, "publisher", path("unsigned-unaligned"), path("table-in-section-alignment"),
+         "-h", "sha256")
+    changed(path("unsigned"), path("unsigned-large-headers"), headers_size(len(unsigned) + 8))
+    sign(folder, "publisher", path("unsigned-large-headers"), path("table-in-headers"),
+         "-h", "sha256")
+    time_stamp = ["-TSA-certs", os.path.join(folder, "tsa.crt"), "-TSA-key",
+                  os.path.join(folder, "tsa.key"), "-TSA-time", SIGNING_TIME]
+    sign(folder, "publisher", path("unsigned"), path("publisher-time-stamped"), "-h", "sha256",
+         *time_stamp)
+    sign(folder, "stranger", path("publisher"), path("publisher-with-nested-time-stamped"),
+         "-h", "sha256", "-nest", *time_stamp)
+    sign(folder, "publisher", path("unsigned"), path("unknown-unsigned-attribute"), "-h",
+         "sha256", "-addUnauthenticatedBlob")
+    sign(folder, "stranger", path("publisher"), path("nested-unknown-unsigned-attribute"),
+         "-h", "sha256", "-nest", "-addUnauthenticatedBlob")
+    # A countersignature, the older form of a time stamp: a SignerInfo in the unsigned attributes.
+    countersigned = lambda signer_info: with_unsigned_attribute(
+        "1.2.840.113549.1.9.6", [0x30, signer_info[:6]])(signer_info)
+    changed(path("publisher"), path("publisher-countersigned"), signature_edited(countersigned))
+    changed(path("publisher"), path("unknown-attribute-edited"),
+            signature_edited(with_unsigned_attribute("1.2.3.4", [0x04, b"PK\3\4 archive"])))
+    changed(path("backup"), path("backup-ecdsa-not-der"), signature_edited(ecdsa_with_extra_zero))
     changed(path("publisher"), path("section-changed"), change_section)
     changed(path("publisher"), path("signature-changed"), change_signature)
     changed(path("publisher"), path("table-past-end"), table_past_end)

@@ -555,6 +555,36 @@ TEST_F(LaunchTest, FailedLaunchKeepsLaunchPermitted) {
   EXPECT_EQ(testing::awaitLaunchRecords(layout.loaderFolder, 1).size(), 1u);
 }
 
+// The installed file is proved again at launch: one changed after the check is not started, and
+// the log of checks says why; launching stays permitted, and the file as proved starts again.
+TEST_F(LaunchTest, AFileChangedAfterTheCheckIsNotStarted) {
+  const fs::path log = folder / "profiles" / "key-checks.log";
+  loader->setCheckLog(log);
+  const std::string proved = readFile(layout.executablePath);
+  std::string changed = proved;
+  changed[changed.size() / 2] ^= 1;
+  writeFile(layout.executablePath, changed);
+  EXPECT_EQ(call("launch_app"), true);
+  EXPECT_EQ(awaitIdle().back(), "error");
+  EXPECT_EQ(loader->state()["message"], "Could not launch Muvra.");
+  EXPECT_TRUE(loader->state()["canLaunch"].get<bool>());
+  const std::string logged = readFile(log);
+  EXPECT_NE(logged.find(" launch refused: app/muvra.exe is no longer the verified release v1: its "
+                        "SHA-256 differs from the release"),
+            std::string::npos)
+      << logged;
+  fs::remove(layout.executablePath);
+  EXPECT_EQ(call("launch_app"), true);
+  EXPECT_EQ(awaitIdle().back(), "error");
+  EXPECT_NE(readFile(log).find("verified release v1: it cannot be opened"), std::string::npos);
+  writeFile(layout.executablePath, proved);
+  EXPECT_EQ(call("launch_app"), true);
+  EXPECT_EQ(awaitIdle().back(), "launched");
+  const std::vector<std::string> records = testing::awaitLaunchRecords(layout.loaderFolder, 1);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0], recorder.expectedRecord(layout));
+}
+
 TEST_F(LaunchTest, RecheckWithdrawsLaunchingWhileItRuns) {
   const fs::path gate = folder / "open";
   publish("v2", kSecond, {{"mode", "gate"}, {"gate", pathToUtf8(gate)}});

@@ -7,6 +7,7 @@
 #include "proof/sha256.h"
 #include "support/case_name.h"
 #include "support/signing_fixtures.h"
+#include "update/files.h"
 
 namespace muvra {
 namespace {
@@ -48,6 +49,13 @@ TEST_P(SignatureTableTest, AcceptsOnlyAPinnedKeysValidSignature) {
   }
   // The same pass digests the whole file as the plain digest does.
   EXPECT_EQ(proof.sha256, sha256File(program));
+  // Read through the handle the check and the launch hold, the answer is the same.
+  const std::optional<HeldFile> held = HeldFile::open(program);
+  ASSERT_TRUE(held);
+  FileReadStream stream(*held);
+  const SignedFileProof throughHandle = proveSignedFile(stream, held->size(), pins);
+  EXPECT_EQ(throughHandle.signedByPublisher, test.accepted);
+  EXPECT_EQ(throughHandle.sha256, proof.sha256);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -84,7 +92,68 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"table_past_end", "table-past-end", kPublisherAndBackup, false},
         SignatureCase{"length_zero", "length-zero", kPublisherAndBackup, false},
         SignatureCase{"other_revision", "other-revision", kPublisherAndBackup, false},
-        SignatureCase{"other_type", "other-type", kPublisherAndBackup, false}),
+        SignatureCase{"other_type", "other-type", kPublisherAndBackup, false},
+        // Only the publisher's bytes: nothing outside the digest but the signature itself.
+        SignatureCase{"zip_in_table", "zip-in-table", kPublisherAndBackup, false},
+        SignatureCase{"signed_with_overlay", "publisher-with-overlay", kPublisherAndBackup, true},
+        SignatureCase{"table_before_overlay", "table-before-overlay", kPublisherAndBackup, false},
+        SignatureCase{"table_in_section_alignment", "table-in-section-alignment",
+                      kPublisherAndBackup, false},
+        SignatureCase{"table_in_headers", "table-in-headers", kPublisherAndBackup, false},
+        SignatureCase{"time_stamped", "publisher-time-stamped", kPublisherAndBackup, true},
+        SignatureCase{"nested_time_stamped", "publisher-with-nested-time-stamped",
+                      kPublisherAndBackup, true},
+        SignatureCase{"countersigned", "publisher-countersigned", kPublisherAndBackup, true},
+        SignatureCase{"unknown_unsigned_attribute", "unknown-unsigned-attribute",
+                      kPublisherAndBackup, false},
+        SignatureCase{"unknown_attribute_edited", "unknown-attribute-edited", kPublisherAndBackup,
+                      false},
+        SignatureCase{"nested_unknown_unsigned_attribute", "nested-unknown-unsigned-attribute",
+                      kPublisherAndBackup, false},
+        SignatureCase{"ecdsa_not_der", "backup-ecdsa-not-der", kPublisherAndBackup, false}),
+    testing::CaseName());
+
+struct EcdsaEncodingCase {
+  const char* name;
+  std::vector<std::uint8_t> signature;
+  bool accepted;
+};
+MUVRA_PRINTS_CASE_NAME(EcdsaEncodingCase)
+
+class EcdsaEncodingTest : public ::testing::TestWithParam<EcdsaEncodingCase> {};
+
+// Windows takes r||s, which many encodings map to; only the DER one is the signature OpenSSL
+// verifies, so only it is converted.
+TEST_P(EcdsaEncodingTest, ConvertsOnlyTheDerEncoding) {
+  const std::optional<std::vector<std::uint8_t>> raw = ecdsaRawSignature(GetParam().signature, 2);
+  ASSERT_EQ(raw.has_value(), GetParam().accepted);
+  if (raw) {
+    EXPECT_EQ(*raw, (std::vector<std::uint8_t>{0x01, 0x02, 0x00, 0x83}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings,
+    EcdsaEncodingTest,
+    ::testing::Values(
+        EcdsaEncodingCase{"der",
+                          {0x30, 0x08, 0x02, 0x02, 0x01, 0x02, 0x02, 0x02, 0x00, 0x83},
+                          true},
+        EcdsaEncodingCase{"extra_leading_zero",
+                          {0x30, 0x09, 0x02, 0x03, 0x00, 0x01, 0x02, 0x02, 0x02, 0x00, 0x83},
+                          false},
+        EcdsaEncodingCase{"negative",
+                          {0x30, 0x07, 0x02, 0x02, 0x01, 0x02, 0x02, 0x01, 0x83},
+                          false},
+        EcdsaEncodingCase{"long_form_length",
+                          {0x30, 0x81, 0x08, 0x02, 0x02, 0x01, 0x02, 0x02, 0x02, 0x00, 0x83},
+                          false},
+        EcdsaEncodingCase{"trailing_bytes",
+                          {0x30, 0x0A, 0x02, 0x02, 0x01, 0x02, 0x02, 0x02, 0x00, 0x83, 0x05, 0x00},
+                          false},
+        EcdsaEncodingCase{"too_wide",
+                          {0x30, 0x08, 0x02, 0x03, 0x01, 0x02, 0x03, 0x02, 0x01, 0x01},
+                          false}),
     testing::CaseName());
 
 }  // namespace
