@@ -155,7 +155,10 @@ class WindowsHostTest(unittest.TestCase):
             check=True).stdout.split())
         region = tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
         text = ocr.text_of(screen.settled(self.screen_folder, region))
-        self.assertIn("open muvraloader.exe in a windows terminal", text)
+        # OCR of the box's small system font misreads a letter now and then: two phrases of the
+        # no-console line that it reads reliably.
+        self.assertIn("in a windows terminal", text)
+        self.assertIn("offline layout preview", text)
         subprocess.run(["xdotool", "key", "--window", found[0], "Return"], check=True)
         self.assertEqual(started.wait(timeout=30), 1)
 
