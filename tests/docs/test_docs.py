@@ -75,11 +75,12 @@ def presets():
 
 
 def program_targets():
+    # The project's own files only: a build folder's Wine prefix links to the whole file system.
+    listed = subprocess.run(["git", "-C", ROOT, "ls-files", "*CMakeLists.txt"],
+                            capture_output=True, text=True, check=True).stdout.split()
     names = set()
-    for path in glob.glob(os.path.join(ROOT, "**", "CMakeLists.txt"), recursive=True):
-        if "/build/" in path or "/node_modules/" in path:
-            continue
-        names.update(re.findall(r"add_executable\(([\w-]+)", read(path)))
+    for path in listed:
+        names.update(re.findall(r"add_executable\(([\w-]+)", read(os.path.join(ROOT, path))))
     return names
 
 
